@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Sets everything up, builds, and runs every test: unit and black-box tests in a plain build,
+# then again in an AddressSanitizer + UndefinedBehaviorSanitizer build.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+scripts/setup.sh
+scripts/build.sh build
+scripts/build.sh build-asan -DKOR_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+
+py=/usr/bin/python3
+status=0
+echo "== unit tests"
+build/unit_tests --gtest_brief=1 || status=1
+echo "== black-box and end-to-end tests"
+KORCTL_BUILD="$root/build" $py -m pytest -q -p no:cacheprovider tests/cli || status=1
+echo "== unit tests (sanitizers)"
+ASAN_OPTIONS=detect_leaks=1 build-asan/unit_tests --gtest_brief=1 || status=1
+echo "== black-box tests (sanitizers)"
+KORCTL_BUILD="$root/build-asan" KORCTL_SANITIZED=1 $py -m pytest -q -p no:cacheprovider -m "not e2e" tests/cli || status=1
+exit $status

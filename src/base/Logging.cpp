@@ -1,0 +1,3 @@
+#include "base/Logging.h"
+
+INITIALIZE_EASYLOGGINGPP

@@ -1,0 +1,13 @@
+#pragma once
+#include <cstddef>
+
+namespace kor {
+
+// Exact-length reads and writes on a control socket; both raise std::runtime_error on failure.
+class RawSocketUtils {
+ public:
+  static void writeAll(int fd, const char* buffer, size_t length);
+  static void readAll(int fd, char* buffer, size_t length);
+};
+
+}  // namespace kor

@@ -1,0 +1,15 @@
+#pragma once
+#include <cxxopts.hpp>
+#include <string>
+
+namespace kor {
+
+extern const char* const kVersion;
+extern const char* const kOverview;
+
+// "" for a word that is not one of the sixteen commands.
+std::string commandDescription(const std::string& command);
+// The option table of one command word; never fails.
+cxxopts::Options buildCommandOptions(const std::string& command);
+
+}  // namespace kor

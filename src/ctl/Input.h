@@ -1,0 +1,13 @@
+#pragma once
+#include <string>
+
+namespace kor {
+
+// The bytes of one key name ("up", "f5", "^C", "x"); empty for an unknown name.
+std::string keyBytes(const std::string& keyName);
+// All of standard input.
+std::string readStdin();
+// One Input (or HiddenInput) request, not quiet; 0 on success, 1 on failure.
+int sendInput(const std::string& name, const std::string& bytes, bool hidden);
+
+}  // namespace kor

@@ -1,0 +1,37 @@
+#include "ctl/OutputRead.h"
+
+#include <cstdio>
+
+#include "base/ControlClient.h"
+#include "base/StdoutWriter.h"
+#include "ctl/Strip.h"
+
+namespace kor {
+
+std::string encodeCursor(long long cursor) { return encodeInt64(cursor); }
+
+OutputChunk parseOutputReply(const std::string& payload) {
+  OutputChunk chunk;
+  if (payload.size() < 9) return chunk;
+  chunk.nextCursor = decodeInt64(payload.data());
+  chunk.gap = payload[8] != 0;
+  chunk.data = payload.substr(9);
+  return chunk;
+}
+
+bool fetchOutput(const std::string& name, long long cursor, OutputChunk& chunk, bool quiet) {
+  uint8_t replyType = 0;
+  std::string reply;
+  if (!controlExchange(name, kReadOutput, encodeCursor(cursor), replyType, reply, quiet)) return false;
+  chunk = parseOutputReply(reply);
+  return true;
+}
+
+bool printChunk(const OutputChunk& chunk, bool strip) {
+  if (chunk.gap) std::fputs("korctl: warning: cursor fell behind; output gap skipped\n", stderr);
+  const std::string text = strip ? stripAnsi(chunk.data) : chunk.data;
+  if (text.empty()) return true;
+  return writeStdout(text);
+}
+
+}  // namespace kor

@@ -1,0 +1,25 @@
+#pragma once
+#include <string>
+
+namespace kor {
+
+// One output-read reply: the bytes past the cursor, where to continue, and whether output
+// between the cursor and the first byte was no longer retained.
+struct OutputChunk {
+  std::string data;
+  long long nextCursor = 0;
+  bool gap = false;
+};
+
+std::string encodeCursor(long long cursor);
+// A payload shorter than 9 bytes reads as no bytes, next cursor 0, gap clear.
+OutputChunk parseOutputReply(const std::string& payload);
+
+// One ReadOutput exchange at cursor; false when the exchange failed (reported unless quiet).
+bool fetchOutput(const std::string& name, long long cursor, OutputChunk& chunk, bool quiet);
+
+// Writes a chunk for a human or a pipe (gap warning, optional stripping); false when standard
+// output could not be written (already reported).
+bool printChunk(const OutputChunk& chunk, bool strip);
+
+}  // namespace kor

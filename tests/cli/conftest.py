@@ -1,0 +1,101 @@
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+import pytest
+
+from fakedaemon import ScriptedDaemon
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+BUILD = os.environ.get("KORCTL_BUILD", os.path.join(ROOT, "build"))
+KORCTL = os.path.join(BUILD, "korctl")
+KOR = os.path.join(BUILD, "kor")
+SANITIZED = os.environ.get("KORCTL_SANITIZED") == "1"
+
+
+class Env:
+    """A private HOME (short path, Unix socket paths are limited) and helpers to run korctl in it."""
+
+    def __init__(self, home):
+        self.home = home
+        self.control = os.path.join(home, ".kor", "control")
+        self.sessions = os.path.join(home, ".kor", "sessions")
+        self.env = dict(os.environ, HOME=home, LC_ALL="C.UTF-8")
+        self.env.pop("KORCTL_SESSION", None)
+        self.env.setdefault("ASAN_OPTIONS", "detect_leaks=0")
+        self.daemons = []
+        self.opened = []
+
+    def korctl(self, *args, input=None, timeout=60, cwd=None, binary=KORCTL, env=None):
+        """Runs korctl with bytes in and out; returns the CompletedProcess."""
+        return subprocess.run([binary, *args], input=input if input is not None else b"",
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout,
+                              cwd=cwd or self.home, env=env or self.env)
+
+    def socket_path(self, name):
+        return os.path.join(self.control, name + ".sock")
+
+    def fake(self, name="s", replies=(), handler=None, path=None):
+        """A scripted daemon listening on the control socket of NAME (or on path)."""
+        os.makedirs(self.control, mode=0o700, exist_ok=True)
+        daemon = ScriptedDaemon(path or self.socket_path(name), replies, handler)
+        self.daemons.append(daemon)
+        return daemon
+
+    def open(self, name="s", shell="/bin/bash", *extra, host="localhost"):
+        """A real session of the project's kor, ended when the test ends."""
+        args = ["open", name, host, *extra]
+        if shell:
+            args += ["--shell", shell]
+        result = self.korctl(*args, timeout=30)
+        assert result.returncode == 0, result.stderr.decode(errors="replace")
+        self.opened.append(name)
+        return name
+
+    def cleanup(self):
+        for daemon in self.daemons:
+            daemon.stop()
+        for name in self.opened:
+            try:
+                self.korctl("kill", name, "--wait=5", timeout=15)
+            except subprocess.TimeoutExpired:
+                pass
+        kill_processes_with_home(self.home)
+
+
+def kill_processes_with_home(home):
+    """Ends every process (daemons, shells) whose environment carries this HOME."""
+    marker = b"HOME=" + home.encode() + b"\0"
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit() or int(pid) == os.getpid():
+            continue
+        try:
+            with open(f"/proc/{pid}/environ", "rb") as f:
+                if marker in f.read():
+                    os.kill(int(pid), signal.SIGKILL)
+        except OSError:
+            pass
+
+
+@pytest.fixture
+def env():
+    home = tempfile.mkdtemp(prefix="k", dir="/tmp")
+    e = Env(home)
+    try:
+        yield e
+    finally:
+        e.cleanup()
+        shutil.rmtree(home, ignore_errors=True)
+
+
+def wait_for(predicate, timeout=10.0, interval=0.05):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(interval)
+    return predicate()
