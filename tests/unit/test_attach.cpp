@@ -1,0 +1,58 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+
+#include "TerminalInfo.pb.h"
+#include "ctl/Attach.h"
+
+using namespace kor;
+
+TEST(Attach, TerminalInfoWritesAllFourSizeFieldsEvenWhenZero) {
+  EXPECT_EQ(terminalInfoPayload(24, 80, 0, 0), std::string("\x10\x18\x18\x50\x20\x00\x28\x00", 8));
+  TerminalInfo back;
+  ASSERT_TRUE(back.ParseFromString(terminalInfoPayload(50, 200, 1600, 900)));
+  EXPECT_EQ(back.rows(), 50);
+  EXPECT_EQ(back.columns(), 200);
+  EXPECT_EQ(back.pixelwidth(), 1600);
+  EXPECT_EQ(back.pixelheight(), 900);
+  EXPECT_FALSE(back.has_id());
+  EXPECT_FALSE(back.has_cursorrow());
+}
+
+TEST(Attach, NegativeSizesAreSentAsTenByteVarints) {
+  const std::string payload = terminalInfoPayload(-1, 0, 0, 0);
+  EXPECT_EQ(payload.substr(0, 11), std::string("\x10\xff\xff\xff\xff\xff\xff\xff\xff\xff\x01", 11));
+  EXPECT_EQ(payload.size(), 11u + 6u);
+}
+
+TEST(Attach, DetachKeys) {
+  const struct {
+    std::string typed;
+    bool observe;
+    size_t at;
+  } cases[] = {
+      {"ab\x1d" "cd", false, 2},
+      {"ab\x03\x1d", false, 3},  // attach sends Ctrl-C on
+      {"ab\x03\x1d", true, 2},   // observe detaches on it
+      {"\x1d", true, 0},
+      {"plain", true, std::string::npos},
+      {"", false, std::string::npos},
+  };
+  for (const auto& c : cases) EXPECT_EQ(findDetachKey(c.typed, c.observe), c.at) << c.typed << c.observe;
+}
+
+TEST(Attach, FailedKeyboardWaitStillTakesItsPass) {
+  const int saved = dup(0);
+  ASSERT_GE(saved, 0);
+  close(0);  // select now fails at once with EBADF
+  const auto start = std::chrono::steady_clock::now();
+  const bool readable = waitForKeyboard();
+  const auto spent = std::chrono::steady_clock::now() - start;
+  dup2(saved, 0);
+  close(saved);
+  EXPECT_FALSE(readable);
+  EXPECT_GE(spent, std::chrono::milliseconds(90));
+}
