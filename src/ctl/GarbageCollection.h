@@ -1,0 +1,31 @@
+#pragma once
+// The pure parts of `korctl gc`: its own argument parsing and what counts as a dead socket.
+#include <climits>
+#include <string>
+#include <vector>
+
+namespace kor {
+
+constexpr long long kDefaultIdleLimit = 28800;  // 8 h
+// An idle limit no session can reach.
+constexpr long long kNeverIdle = LLONG_MAX;
+
+struct GcOptions {
+  bool help = false;
+  bool idle = false;
+  long long idleLimit = kDefaultIdleLimit;  // whole seconds
+  bool force = false;
+};
+
+extern const char* const kGcHelp;
+
+// DUR: a number as strtod reads it, then d, h or m (anything else means seconds). Text that
+// does not start with a number, and nan, leave limit unchanged; a result beyond the range of
+// whole seconds (inf, 1e30) becomes kNeverIdle.
+void applyIdleDuration(const std::string& text, long long& limit);
+// The words after `gc`.
+GcOptions parseGcArguments(const std::vector<std::string>& words);
+// Whether a failed connection (its errno) proves the daemon gone: refused, or no such file.
+bool isDeadConnectError(int error);
+
+}  // namespace kor
