@@ -1,12 +1,42 @@
-#include <cstdio>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+#include "base/ControlClient.h"
+#include "base/Durations.h"
 #include "ctl/Commands.h"
 
 namespace kor {
 
-int killSession(const std::string&, double) {
-  std::fprintf(stderr, "korctl kill: not available yet\n");
-  return 1;
+namespace {
+
+// Whether the daemon still accepts connections.
+bool accepting(const std::string& name) {
+  int fd = connectControl(name);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
+}  // namespace
+
+int killSession(const std::string& name, double waitSeconds) {
+  uint8_t replyType = 0;
+  std::string reply;
+  if (!controlExchange(name, kKill, "", replyType, reply, false)) return 1;
+  if (!(waitSeconds > 0)) return 0;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(durationMillis(waitSeconds));
+  if (!accepting(name)) return 0;
+  for (;;) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      std::fprintf(stderr, "korctl: session '%s' still alive %.0fs after kill\n", name.c_str(), waitSeconds);
+      return 1;
+    }
+    usleep(100000);
+    if (!accepting(name)) return 0;
+  }
 }
 
 }  // namespace kor

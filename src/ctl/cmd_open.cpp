@@ -1,8 +1,18 @@
-#include <cstdio>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "base/ControlClient.h"
+#include "base/Paths.h"
+#include "base/StatusRecord.h"
 #include "ctl/CommandTable.h"
 #include "ctl/Commands.h"
 #include "ctl/OpenHelp.h"
+#include "ctl/OpenPlan.h"
 
 namespace kor {
 
@@ -20,9 +30,124 @@ std::string openHelpText() {
          "  before any kor options.\n";
 }
 
-int openSession(int, char**) {
-  std::fprintf(stderr, "korctl open: not available yet\n");
-  return 1;
+std::string bareHost(const std::string& host) {
+  std::string rest = host;
+  size_t at = rest.find('@');
+  if (at != std::string::npos) rest.erase(0, at + 1);
+  size_t colon = rest.find(':');
+  if (colon != std::string::npos) rest.erase(colon);
+  return rest;
+}
+
+std::string quoteForSingleQuotes(const std::string& text) {
+  std::string quoted;
+  for (char c : text) {
+    if (c == '\'') quoted += "'\\''";
+    else quoted += c;
+  }
+  return quoted;
+}
+
+std::string setupCommand(const std::string& name, const std::string& userCommand) {
+  std::string command = "set +o histexpand 2>/dev/null; export KORCTL_SESSION='" + quoteForSingleQuotes(name) + "'";
+  if (!userCommand.empty()) command += "; " + userCommand;
+  return command + "; echo \"KORCTL_EC=$status\"";
+}
+
+OpenPlan planOpen(const std::vector<std::string>& words) {
+  OpenPlan plan;
+  if (words.size() < 3) return plan;
+  plan.hasName = true;
+  plan.name = words[2];
+  plan.target = plan.name;
+  bool hasHost = words.size() > 3 && !words[3].empty() && words[3][0] != '-';
+  if (hasHost) plan.host = words[3];
+  std::vector<bool> excluded(words.size(), false);
+  std::string userCommand;
+  for (size_t i = 3; i < words.size(); ++i) {
+    const std::string& word = words[i];
+    bool hasNext = i + 1 < words.size();
+    if (word == "--ctl-socket" && hasNext) {
+      plan.target = words[++i];
+    } else if (word.compare(0, 13, "--ctl-socket=") == 0) {
+      plan.target = word.substr(13);
+    } else if (word == "--name" && hasNext) {
+      ++i;
+    } else if (word == "--command" && hasNext) {
+      userCommand = words[i + 1];
+      excluded[i] = excluded[i + 1] = true;
+      ++i;
+    } else if (word.compare(0, 10, "--command=") == 0) {
+      userCommand = word.substr(10);
+      excluded[i] = true;
+    }
+  }
+  plan.korArgs = {"--ctl", "--name", plan.name};
+  for (size_t i = 3; i < words.size(); ++i) {
+    if ((hasHost && i == 3) || excluded[i]) continue;
+    plan.korArgs.push_back(words[i]);
+  }
+  plan.korArgs.push_back("--command");
+  plan.korArgs.push_back(setupCommand(plan.name, userCommand));
+  if (hasHost) plan.korArgs.push_back(plan.host);
+  return plan;
+}
+
+std::string korProgramFor(const std::string& argv0) {
+  size_t slash = argv0.rfind('/');
+  if (slash == std::string::npos) return "kor";
+  std::string candidate = argv0.substr(0, slash + 1) + "kor";
+  return access(candidate.c_str(), X_OK) == 0 ? candidate : "kor";
+}
+
+namespace {
+
+int reportRunning(const OpenPlan& plan) {
+  std::string host = statusFields(plan.target)["host"];
+  if (!plan.host.empty() && plan.host.find_first_of("@.") != std::string::npos && !host.empty() &&
+      bareHost(host) != bareHost(plan.host)) {
+    std::fprintf(stderr,
+                 "korctl: session '%s' is connected to %s, not %s -- pick a different name (e.g. add a unique "
+                 "suffix)\n",
+                 plan.name.c_str(), host.c_str(), plan.host.c_str());
+    return 2;
+  }
+  std::fprintf(stderr, "korctl: session '%s' already running (%s)\n", plan.name.c_str(),
+               host.empty() ? "?" : host.c_str());
+  return 0;
+}
+
+}  // namespace
+
+int openSession(int argc, char** argv) {
+  std::vector<std::string> words(argv, argv + argc);
+  OpenPlan plan = planOpen(words);
+  if (!plan.hasName) {
+    std::fprintf(stderr, "korctl open: NAME required (korctl open NAME [kor-args...])\n");
+    return 2;
+  }
+  int probe = connectControl(plan.target);
+  if (probe >= 0) {
+    close(probe);
+    return reportRunning(plan);
+  }
+  if (plan.host.empty()) {
+    std::fprintf(stderr, "korctl open: HOST must come before any kor options (korctl open %s HOST [kor-args...])\n",
+                 plan.name.c_str());
+    return 2;
+  }
+  unlink(framingFilePath(plan.name).c_str());
+  std::string program = korProgramFor(words[0]);
+  std::vector<std::string> args = plan.korArgs;
+  args.insert(args.begin(), program);
+  std::vector<char*> cargs;
+  for (std::string& arg : args) cargs.push_back(&arg[0]);
+  cargs.push_back(nullptr);
+  std::fflush(stdout);
+  std::fflush(stderr);
+  execvp(program.c_str(), cargs.data());
+  std::fprintf(stderr, "korctl open: could not exec kor (%s): %s\n", program.c_str(), std::strerror(errno));
+  return 127;
 }
 
 }  // namespace kor

@@ -1,6 +1,4 @@
-#include <cstdio>
+// kor: the session daemon of korctl (control mode only).
+#include "kor/Daemon.h"
 
-int main() {
-  std::fprintf(stderr, "kor: not available yet\n");
-  return 1;
-}
+int main(int argc, char** argv) { return kor::runKor(argc, argv); }

@@ -1,0 +1,26 @@
+#pragma once
+#include <string>
+#include <vector>
+
+namespace kor {
+
+// What `open` makes of its words (argv[0], "open", NAME, ...).
+struct OpenPlan {
+  bool hasName = false;
+  std::string name;
+  std::string host;    // empty when the word after NAME is missing or an option
+  std::string target;  // where the running session is probed: NAME or the last --ctl-socket
+  std::vector<std::string> korArgs;  // kor's arguments after the program name
+};
+
+OpenPlan planOpen(const std::vector<std::string>& words);
+// USER@MACHINE:PORT -> MACHINE.
+std::string bareHost(const std::string& host);
+// Text that can sit between single quotes in a shell: each ' becomes '\''.
+std::string quoteForSingleQuotes(const std::string& text);
+// The line the new session's shell runs first.
+std::string setupCommand(const std::string& name, const std::string& userCommand);
+// The sibling kor of korctl when argv0 has a directory and it is executable, else "kor".
+std::string korProgramFor(const std::string& argv0);
+
+}  // namespace kor

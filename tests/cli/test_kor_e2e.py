@@ -1,0 +1,42 @@
+"""The real daemon with real shells: start-up, input, resize, kill and the end of a session."""
+import os
+import shutil
+
+import pytest
+
+from conftest import wait_for
+import kor_wire as kw
+
+SHELLS = [s for s in ("/bin/bash", "/bin/dash", "/usr/bin/zsh", "/usr/bin/fish", "/usr/bin/mksh")
+          if os.access(s, os.X_OK)]
+
+pytestmark = pytest.mark.e2e
+
+
+def seen(env, name, text, cursor=0, timeout=15):
+    path = env.socket_path(name)
+    return wait_for(lambda: text in kw.output_since(path, cursor), timeout)
+
+
+@pytest.mark.parametrize("shell", SHELLS)
+def test_shell_session_lifecycle(env, shell):
+    env.open("s", shell)
+    path = env.socket_path("s")
+    assert seen(env, "s", b"KORCTL_EC=")
+    head = int(kw.status(path)["headCursor"])
+    kw.send(path, b"echo one''42''two\n")
+    assert seen(env, "s", b"one42two", head)
+
+    assert env.korctl("resize", "s", "30", "100").returncode in (0, 1)  # resize may not be built yet
+    kw.exchange(path, kw.RESIZE, bytes([0x10, 30, 0x18, 100, 0x20, 0, 0x28, 0]))
+    info = env.korctl("info", "s").stdout.decode()
+    assert "rows=30\n" in info and "cols=100\n" in info
+    kw.send(path, b"stty size\n")
+    assert seen(env, "s", b"30 100", head)
+
+    r = env.korctl("kill", "s", "--wait")
+    assert r.returncode == 0, r.stderr
+    assert not os.path.exists(path)
+    r = env.korctl("info", "s")
+    assert r.returncode == 1
+    assert b"ended: killed by request" in r.stderr

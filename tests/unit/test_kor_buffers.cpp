@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "base/ControlClient.h"
+#include "kor/ExchangeLog.h"
+#include "kor/OutputBuffer.h"
+
+using namespace kor;
+
+namespace {
+
+struct Read {
+  int64_t next;
+  bool gap;
+  std::string data;
+};
+
+Read readAt(const OutputBuffer& buffer, int64_t cursor) {
+  std::string reply = outputReadReply(buffer, cursor);
+  return Read{decodeInt64(reply.data()), reply[8] != 0, reply.substr(9)};
+}
+
+void append(OutputBuffer& buffer, const std::string& text) { appendOutput(buffer, text.data(), text.size()); }
+
+}  // namespace
+
+TEST(OutputBuffer, ReadsByCursorWithinTheWindow) {
+  OutputBuffer buffer = makeOutputBuffer(8);
+  EXPECT_TRUE(buffer.ring.empty());  // nothing allocated before output arrives
+  Read empty = readAt(buffer, -1);
+  EXPECT_EQ(empty.next, 0);
+  EXPECT_FALSE(empty.gap);
+  EXPECT_EQ(empty.data, "");
+
+  append(buffer, "abcdef");
+  append(buffer, "ghij");  // wraps: keeps "cdefghij"
+  EXPECT_EQ(tailCursor(buffer), 2);
+  EXPECT_EQ(buffer.head, 10);
+  struct Case {
+    int64_t cursor;
+    int64_t next;
+    bool gap;
+    const char* data;
+  } cases[] = {
+      {-1, 10, false, "cdefghij"},  // oldest retained, no gap
+      {0, 10, true, "cdefghij"},    // fell out of the window
+      {2, 10, false, "cdefghij"},
+      {7, 10, false, "hij"},
+      {10, 10, false, ""},          // at the head
+      {99, 10, false, ""},          // beyond the head: head as next cursor
+  };
+  for (const Case& c : cases) {
+    Read r = readAt(buffer, c.cursor);
+    EXPECT_EQ(r.next, c.next) << c.cursor;
+    EXPECT_EQ(r.gap, c.gap) << c.cursor;
+    EXPECT_EQ(r.data, c.data) << c.cursor;
+  }
+}
+
+TEST(OutputBuffer, GrowsOnlyAsOutputArrivesAndKeepsTheNewestBytes) {
+  OutputBuffer buffer = makeOutputBuffer(1 << 20);
+  append(buffer, "x");
+  EXPECT_LT(buffer.ring.size(), size_t(1) << 20);
+  std::string stream;
+  for (int i = 0; i < 5000; ++i) {
+    std::string piece = std::to_string(i) + ",";
+    append(buffer, piece);
+    stream += piece;
+  }
+  EXPECT_EQ(readAt(buffer, 1).data, stream);
+  // One write larger than the window keeps only its tail.
+  OutputBuffer small = makeOutputBuffer(4);
+  append(small, "ab");
+  append(small, "0123456789");
+  EXPECT_EQ(readAt(small, -1).data, "6789");
+  EXPECT_EQ(tailCursor(small), 8);
+  append(small, "xy");
+  EXPECT_EQ(readAt(small, -1).data, "89xy");
+}
+
+TEST(ExchangeLog, RecordsByCursorAndDropsTheOldest) {
+  ExchangeLog log;
+  log.limit = 6;
+  appendExchange(log, kSentMark, "ls\r", 3);
+  appendExchange(log, kReceivedMark, "a\n", 2);
+  std::string reply = exchangeReadReply(log, -1);
+  EXPECT_EQ(decodeInt64(reply.data()), 2);
+  EXPECT_EQ(reply.substr(8), std::string("\0>\0\0\0\3ls\r<\0\0\0\2a\n", 16));
+
+  appendExchange(log, kReceivedMark, "bcd", 3);  // 8 bytes > 6: the first record goes
+  EXPECT_EQ(log.first, 1);
+  reply = exchangeReadReply(log, 0);
+  EXPECT_EQ(reply[8], 1);  // gap
+  EXPECT_EQ(reply.substr(9), std::string("<\0\0\0\2a\n<\0\0\0\3bcd", 15));
+  reply = exchangeReadReply(log, 2);
+  EXPECT_EQ(reply.substr(9), std::string("<\0\0\0\3bcd", 8));
+  reply = exchangeReadReply(log, 7);
+  EXPECT_EQ(decodeInt64(reply.data()), 3);
+  EXPECT_EQ(reply.size(), 9u);
+
+  // A record bigger than the whole limit is still kept, alone.
+  appendExchange(log, kSentMark, "0123456789", 10);
+  EXPECT_EQ(log.records.size(), 1u);
+}
