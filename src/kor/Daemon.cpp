@@ -89,8 +89,9 @@ struct Client {
   std::string payload;
   uint64_t discard = 0;  // payload bytes still to skip after an early error reply
   bool answered = false;
+  std::string outHeader;  // the reply frame's header, then its payload, sent in that order
   std::string out;
-  size_t sent = 0;
+  size_t sent = 0;        // bytes of header and payload sent
   Clock::time_point lastProgress;
 };
 
@@ -213,11 +214,15 @@ int listenOn(const std::string& path) {
 
 long long now() { return static_cast<long long>(std::time(nullptr)); }
 
-void queueReply(Client& client, uint8_t type, const std::string& payload) {
-  client.out = encodeFrameHeader(type, static_cast<uint32_t>(payload.size())) + payload;
+void queueReply(Client& client, uint8_t type, std::string payload) {
+  client.outHeader = encodeFrameHeader(type, static_cast<uint32_t>(payload.size()));
+  client.out = std::move(payload);  // large replies are never copied again
   client.sent = 0;
   client.answered = true;
 }
+
+size_t replySize(const Client& client) { return client.outHeader.size() + client.out.size(); }
+bool replyPending(const Client& client) { return client.sent < replySize(client); }
 
 void queueError(Client& client, const std::string& text) { queueReply(client, kErrorReply, text); }
 
@@ -293,7 +298,7 @@ bool readClient(Session& session, Client& client) {
       if (errno == EINTR) continue;
       return errno == EAGAIN || errno == EWOULDBLOCK;
     }
-    if (got == 0) return client.answered && client.sent < client.out.size();  // finish a pending reply
+    if (got == 0) return client.answered && replyPending(client);  // finish a pending reply
     client.lastProgress = Clock::now();
     size_t n = static_cast<size_t>(got);
     if (client.headerGot < 5) {
@@ -331,8 +336,12 @@ bool readClient(Session& session, Client& client) {
 
 // Sends what is pending; false when the client is done with.
 bool writeClient(Client& client) {
-  while (client.sent < client.out.size()) {
-    ssize_t put = send(client.fd, client.out.data() + client.sent, client.out.size() - client.sent, MSG_NOSIGNAL);
+  while (replyPending(client)) {
+    size_t headerSize = client.outHeader.size();
+    const char* from = client.sent < headerSize ? client.outHeader.data() + client.sent
+                                                : client.out.data() + (client.sent - headerSize);
+    size_t count = client.sent < headerSize ? headerSize - client.sent : replySize(client) - client.sent;
+    ssize_t put = send(client.fd, from, count, MSG_NOSIGNAL);
     if (put < 0) {
       if (errno == EINTR) continue;
       return errno == EAGAIN || errno == EWOULDBLOCK;
@@ -466,9 +475,9 @@ void flushKillReplies(Session& session) {
   for (Client& client : session.clients) {
     if (!client.answered || client.type != kKill) continue;
     auto deadline = Clock::now() + std::chrono::seconds(1);
-    while (client.sent < client.out.size() && Clock::now() < deadline) {
-      if (!writeClient(client) && client.sent < client.out.size()) break;
-      if (client.sent < client.out.size()) usleep(1000);
+    while (replyPending(client) && Clock::now() < deadline) {
+      if (!writeClient(client) && replyPending(client)) break;
+      if (replyPending(client)) usleep(1000);
     }
   }
 }
@@ -528,7 +537,7 @@ void serve(Session& session) {
     if (session.ending && session.endBy < wake) wake = session.endBy;
     for (Client& client : session.clients) {
       short events = 0;
-      if (client.sent < client.out.size()) events |= POLLOUT;
+      if (replyPending(client)) events |= POLLOUT;
       if (!client.answered || client.discard > 0) events |= POLLIN;
       fds.push_back({client.fd, events, 0});
       polled.push_back(&client);
@@ -551,10 +560,10 @@ void serve(Session& session) {
       bool keep = true;
       if (revents & (POLLIN | POLLHUP | POLLERR)) {
         if (!client.answered || client.discard > 0) keep = readClient(session, client);
-        else if (!(revents & POLLIN)) keep = client.sent < client.out.size();
+        else if (!(revents & POLLIN)) keep = replyPending(client);
       }
-      if (keep && client.sent < client.out.size()) keep = writeClient(client);
-      else if (keep && client.answered && client.sent >= client.out.size() && client.discard == 0) keep = false;
+      if (keep && replyPending(client)) keep = writeClient(client);
+      else if (keep && client.answered && !replyPending(client) && client.discard == 0) keep = false;
       if (keep && Clock::now() - client.lastProgress > kClientTimeout) keep = false;
       if (!keep) finished.push_back(&client);
     }

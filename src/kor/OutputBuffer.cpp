@@ -1,38 +1,10 @@
 #include "kor/OutputBuffer.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "base/ControlClient.h"
 
 namespace kor {
-
-namespace {
-
-constexpr size_t kInitialCapacity = 64 * 1024;
-
-// Copies count bytes of the ring, starting offset bytes after the oldest, to out.
-void copyOut(const OutputBuffer& buffer, size_t offset, size_t count, char* out) {
-  size_t capacity = buffer.ring.size();
-  size_t from = (buffer.start + offset) % capacity;
-  size_t first = std::min(count, capacity - from);
-  std::memcpy(out, buffer.ring.data() + from, first);
-  std::memcpy(out + first, buffer.ring.data(), count - first);
-}
-
-// Grows the ring (never past the limit) so that needed bytes fit, keeping the retained bytes.
-void grow(OutputBuffer& buffer, size_t needed) {
-  size_t capacity = buffer.ring.size();
-  if (needed <= capacity || capacity >= buffer.limit) return;
-  size_t wanted = std::max({needed, capacity * 2, kInitialCapacity});
-  wanted = std::min(wanted, buffer.limit);
-  std::vector<char> bigger(wanted);
-  if (buffer.size > 0) copyOut(buffer, 0, buffer.size, bigger.data());
-  buffer.ring.swap(bigger);
-  buffer.start = 0;
-}
-
-}  // namespace
 
 OutputBuffer makeOutputBuffer(size_t limit) {
   OutputBuffer buffer;
@@ -42,26 +14,37 @@ OutputBuffer makeOutputBuffer(size_t limit) {
 
 void appendOutput(OutputBuffer& buffer, const char* data, size_t length) {
   buffer.head += static_cast<int64_t>(length);
-  if (length >= buffer.limit) {  // only the newest limit bytes survive
+  if (length > buffer.limit) {  // only the newest limit bytes can survive
     data += length - buffer.limit;
     length = buffer.limit;
-    grow(buffer, buffer.limit);
-    buffer.start = 0;
-    buffer.size = 0;
-  } else {
-    grow(buffer, buffer.size + length);
   }
-  size_t capacity = buffer.ring.size();
-  if (buffer.size + length > capacity) {  // full: drop the oldest
-    size_t drop = buffer.size + length - capacity;
-    buffer.start = (buffer.start + drop) % capacity;
-    buffer.size -= drop;
+  while (length > 0) {
+    if (buffer.blocks.empty() || buffer.blocks.back().size() == kOutputBlock) {
+      buffer.blocks.emplace_back();
+      // Small sessions stay small: a block is allocated at its full size only once output
+      // has filled a first one.
+      buffer.blocks.back().reserve(buffer.blocks.size() == 1 ? std::min(length, kOutputBlock) : kOutputBlock);
+    }
+    std::string& last = buffer.blocks.back();
+    size_t take = std::min(length, kOutputBlock - last.size());
+    last.append(data, take);
+    data += take;
+    length -= take;
+    buffer.size += take;
   }
-  size_t at = (buffer.start + buffer.size) % capacity;
-  size_t first = std::min(length, capacity - at);
-  std::memcpy(buffer.ring.data() + at, data, first);
-  std::memcpy(buffer.ring.data(), data + first, length - first);
-  buffer.size += length;
+  // Drop the oldest bytes beyond the limit, releasing blocks that age out entirely.
+  while (buffer.size > buffer.limit) {
+    size_t excess = buffer.size - buffer.limit;
+    size_t inFront = buffer.blocks.front().size() - buffer.skip;
+    if (excess >= inFront) {
+      buffer.blocks.pop_front();
+      buffer.skip = 0;
+      buffer.size -= inFront;
+    } else {
+      buffer.skip += excess;
+      buffer.size -= excess;
+    }
+  }
 }
 
 int64_t tailCursor(const OutputBuffer& buffer) {
@@ -77,13 +60,18 @@ std::string outputReadReply(const OutputBuffer& buffer, int64_t cursor) {
     cursor = tail;
     gap = true;
   }
-  size_t count = cursor >= buffer.head ? 0 : static_cast<size_t>(buffer.head - cursor);
   std::string reply = encodeInt64(buffer.head);  // a reply always reaches the head
   reply.push_back(gap ? 1 : 0);
-  if (count > 0) {
-    size_t offset = static_cast<size_t>(cursor - tail);
-    reply.resize(9 + count);
-    copyOut(buffer, offset, count, &reply[9]);
+  if (cursor >= buffer.head) return reply;
+  reply.reserve(9 + static_cast<size_t>(buffer.head - cursor));
+  size_t offset = static_cast<size_t>(cursor - tail) + buffer.skip;  // from the front block's start
+  for (const std::string& block : buffer.blocks) {
+    if (offset >= block.size()) {
+      offset -= block.size();
+      continue;
+    }
+    reply.append(block, offset, std::string::npos);
+    offset = 0;
   }
   return reply;
 }

@@ -1,20 +1,23 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <string>
-#include <vector>
 
 namespace kor {
 
-// The session's output: every byte numbered from 0, the newest `limit` bytes kept in a ring
-// that grows only as output arrives.
+// The session's output: every byte numbered from 0, the newest `limit` bytes kept in blocks
+// that are allocated as output arrives and released as it ages out, so memory never holds
+// more than the limit plus one block.
 struct OutputBuffer {
   size_t limit = 0;
-  std::vector<char> ring;  // capacity is ring.size(), at most limit
-  size_t start = 0;        // index in ring of the oldest retained byte
-  size_t size = 0;         // bytes retained
-  int64_t head = 0;        // cursor of the next byte
+  std::deque<std::string> blocks;  // each at most kOutputBlock bytes; only the last one grows
+  size_t skip = 0;                 // bytes of blocks.front() already dropped
+  size_t size = 0;                 // bytes retained
+  int64_t head = 0;                // cursor of the next byte
 };
+
+constexpr size_t kOutputBlock = 1024 * 1024;
 
 OutputBuffer makeOutputBuffer(size_t limit);
 void appendOutput(OutputBuffer& buffer, const char* data, size_t length);

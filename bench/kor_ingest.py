@@ -1,0 +1,163 @@
+#!/usr/bin/python3
+"""Output ingestion of the session daemon: a shell prints SIZE MiB (default 256) to its terminal.
+Measures the rate with no reader, with a reader following the stream by next cursors, and the
+same print into a pseudo-terminal drained by a trivial reader; then the daemon's peak memory
+(VmHWM) against its retention limit.
+
+usage: bench/kor_ingest.py [BUILD_DIR] [SIZE_MIB]"""
+import os
+import pty
+import shutil
+import signal
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+BUILD = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build")
+SIZE = (int(sys.argv[2]) if len(sys.argv) > 2 else 256) << 20
+KORCTL = os.path.join(BUILD, "korctl")
+PRINT = "head -c %d /dev/zero | tr '\\0' x" % SIZE
+
+
+def exchange(path, kind, payload=b""):
+    with socket.socket(socket.AF_UNIX) as s:
+        s.connect(path)
+        s.sendall(struct.pack(">BI", kind, len(payload)) + payload)
+        head = b""
+        while len(head) < 5:
+            head += s.recv(5 - len(head))
+        _, length = struct.unpack(">BI", head)
+        body = bytearray()
+        while len(body) < length:
+            chunk = s.recv(min(length - len(body), 1 << 22))
+            if not chunk:
+                break
+            body += chunk
+        return bytes(body)
+
+
+def status(path):
+    return dict(l.split("=", 1) for l in exchange(path, 4).decode().splitlines() if "=" in l)
+
+
+def peak_kib(pid):
+    with open(f"/proc/{pid}/status") as f:
+        for line in f:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1])
+    return -1
+
+
+def daemon_run(scrollback, with_reader):
+    home = tempfile.mkdtemp(prefix="kb", dir="/tmp")
+    env = dict(os.environ, HOME=home)
+    args = [KORCTL, "open", "b", "localhost", "--shell", "/bin/sh"]
+    if scrollback:
+        args += ["--scrollback", scrollback]
+    subprocess.run(args, env=env, check=True)
+    path = os.path.join(home, ".kor", "control", "b.sock")
+    try:
+        st = status(path)
+        pid = int(st["pid"])
+        time.sleep(0.5)
+        exchange(path, 1, b"stty -echo\n")
+        time.sleep(0.5)
+        start_cursor = int(status(path)["headCursor"])
+        target = start_cursor + SIZE
+        stop = threading.Event()
+        got = [0, 0]  # bytes read, gaps
+
+        def follow():
+            cursor = start_cursor
+            while not stop.is_set():
+                body = exchange(path, 3, struct.pack(">q", cursor))
+                nxt, gap = struct.unpack(">qB", body[:9])
+                got[0] += len(body) - 9
+                got[1] += gap
+                if nxt == cursor:
+                    time.sleep(0.001)
+                cursor = nxt
+
+        reader = threading.Thread(target=follow) if with_reader else None
+        if reader:
+            reader.start()
+        t0 = time.monotonic()
+        exchange(path, 1, (PRINT + "\n").encode())
+        while int(status(path)["headCursor"]) < target:
+            time.sleep(0.01)
+        elapsed = time.monotonic() - t0
+        stop.set()
+        if reader:
+            reader.join()
+        return elapsed, peak_kib(pid), int(st["scrollback"]), got
+    finally:
+        subprocess.run([KORCTL, "kill", "b", "--wait"], env=env)
+        shutil.rmtree(home, ignore_errors=True)
+
+
+def baseline_c():
+    """The print drained by a small C reader, compiled here; None when no compiler."""
+    cc = shutil.which("cc")
+    if not cc:
+        return None
+    out = os.path.join(tempfile.mkdtemp(prefix="kb", dir="/tmp"), "pty_drain")
+    subprocess.run([cc, "-O2", "-o", out, os.path.join(ROOT, "bench", "pty_drain.c"), "-lutil"], check=True)
+    t0 = time.monotonic()
+    total = int(subprocess.run([out, PRINT], stdout=subprocess.PIPE, check=True).stdout)
+    elapsed = time.monotonic() - t0
+    shutil.rmtree(os.path.dirname(out))
+    return elapsed, total
+
+
+def baseline():
+    pid, fd = pty.fork()
+    if pid == 0:
+        os.execv("/bin/sh", ["sh", "-c", PRINT])
+    t0 = time.monotonic()
+    total = 0
+    while True:
+        try:
+            data = os.read(fd, 65536)
+        except OSError:
+            break
+        if not data:
+            break
+        total += len(data)
+    elapsed = time.monotonic() - t0
+    os.waitpid(pid, 0)
+    os.close(fd)
+    return elapsed, total
+
+
+def mib_s(seconds):
+    return SIZE / (1 << 20) / seconds
+
+
+def main():
+    print(f"printing {SIZE >> 20} MiB to the terminal")
+    py, total = baseline()
+    print(f"pty drained by os.read (Python):  {py:6.2f} s  {mib_s(py):7.1f} MiB/s  ({total} bytes)")
+    b = py
+    c = baseline_c()
+    if c:
+        b, total = c
+        print(f"pty drained by a C read loop:     {b:6.2f} s  {mib_s(b):7.1f} MiB/s  ({total} bytes)")
+    d, peak, limit, _ = daemon_run(None, False)
+    print(f"daemon, no reader:                {d:6.2f} s  {mib_s(d):7.1f} MiB/s  ratio {b / d:.2f} of the drain")
+    print(f"  peak memory {peak / 1024:.1f} MiB with retention limit {limit >> 20} MiB")
+    r, peak_r, _, got = daemon_run(None, True)
+    print(f"daemon, reader following:         {r:6.2f} s  {mib_s(r):7.1f} MiB/s  ratio {b / r:.2f} of the drain"
+          f"  (reader got {got[0] >> 20} MiB, {got[1]} gaps)")
+    print(f"  peak memory {peak_r / 1024:.1f} MiB with retention limit {limit >> 20} MiB")
+    for scrollback in ("16M", "255M"):
+        _, p, lim, _ = daemon_run(scrollback, False)
+        print(f"daemon, --scrollback {scrollback:>4}: peak memory {p / 1024:.1f} MiB, limit {lim / (1 << 20):.1f} MiB")
+
+
+if __name__ == "__main__":
+    main()
