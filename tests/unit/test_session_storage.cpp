@@ -76,13 +76,13 @@ TEST_F(StorageDirs, DirectoryOfAnotherUserIsRejected) {
 }
 
 TEST_F(StorageDirs, EnsureCreatesAndRepairsButRefusesLinks) {
-  umask(0);
+  mode_t oldMask = umask(0);
   ensureSessionDirectory(kor);
   EXPECT_EQ(modeOf(kor), 0700u);
   chmod(kor.c_str(), 0755);
   ensureSessionDirectory(kor);
   EXPECT_EQ(modeOf(kor), 0700u);
-  umask(022);
+  umask(oldMask);
 
   makeDir(home + "/real");
   ASSERT_EQ(symlink((home + "/real").c_str(), sessions.c_str()), 0);
