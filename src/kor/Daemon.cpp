@@ -45,6 +45,8 @@ constexpr auto kHangupGrace = std::chrono::milliseconds(500);
 constexpr size_t kReadBlock = 64 * 1024;
 // Reads of terminal output per pass, so a flood of output never starves the clients.
 constexpr int kReadsPerPass = 64;
+// Input waiting for a shell that does not read is bounded; beyond this requests are refused.
+constexpr size_t kMaxQueuedInput = 256u * 1024 * 1024;
 
 int sigchldPipe[2] = {-1, -1};
 volatile sig_atomic_t terminateSignal = 0;
@@ -280,6 +282,12 @@ void handleRequest(Session& session, Client& client) {
   }
 }
 
+size_t queuedInput(const Session& session) {
+  size_t total = 0;
+  for (const InputChunk& chunk : session.input) total += chunk.bytes.size() - chunk.written;
+  return total;
+}
+
 // Reads what the client sent; false when the client is done with (closed or broken).
 bool readClient(Session& session, Client& client) {
   char buffer[65536];
@@ -307,6 +315,10 @@ bool readClient(Session& session, Client& client) {
       client.type = static_cast<uint8_t>(client.header[0]);
       client.length = decodeUint32(client.header + 1);
       std::string error = checkRequestHeader(client.type, client.length);
+      if (error.empty() && (client.type == kInput || client.type == kHiddenInput) &&
+          queuedInput(session) + client.length > kMaxQueuedInput)
+        error = "the session's shell is not reading its input (" + std::to_string(queuedInput(session)) +
+                " bytes waiting)";
       if (!error.empty()) {
         client.discard = client.length;
         queueError(client, error);
@@ -677,6 +689,10 @@ int startSession(const KorOptions& options) {
   makePrivateDir(control);
   checkControlDir(control);
   session.socketPath = options.ctlSocket.empty() ? controlSocketPath(options.name) : options.ctlSocket;
+  if (session.socketPath[0] != '/') {  // the daemon leaves this directory; keep finding its socket
+    char cwd[4096];
+    if (getcwd(cwd, sizeof cwd)) session.socketPath = std::string(cwd) + "/" + session.socketPath;
+  }
   {
     struct sockaddr_un probe;
     if (session.socketPath.size() + 1 > sizeof(probe.sun_path))

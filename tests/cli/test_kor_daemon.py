@@ -354,3 +354,15 @@ def test_exchange_record_and_hidden_input(env):
             if stat.S_ISREG(os.lstat(p).st_mode):
                 with open(p, "rb") as f:
                     assert secret not in f.read(), p
+
+
+def test_relative_ctl_socket_is_served_and_removed(env):
+    env.open("c", "/bin/sh", "--ctl-socket", "c.sock")  # relative to where open ran
+    path = os.path.join(env.home, "c.sock")
+    assert stat.S_ISSOCK(os.stat(path).st_mode)
+    assert kw.status(path)["name"] == "c"
+    r = env.korctl("kill", path, "--wait")
+    assert r.returncode == 0
+    assert not os.path.exists(path)
+    r = env.korctl("info", "c")
+    assert b"ended: killed by request" in r.stderr
