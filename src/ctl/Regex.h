@@ -1,0 +1,44 @@
+#pragma once
+// Regular-expression search that never overflows the stack.
+//
+// Every pattern is a std::regex in the default ECMAScript grammar with no flags, and the
+// compile with those flags is what validates it (its std::regex_error text is the message
+// users see). libstdc++ matches such a regex by backtracking recursion whose depth grows with
+// the length of text a repetition consumes, so ".*" over a long line can exhaust the stack.
+// We therefore search with libstdc++'s non-recursive (breadth-first) executor, selected by the
+// __polynomial syntax option: same grammar, same answer to "is there a match", recursion
+// bounded by the pattern instead of the text. It is slower per byte (about 3x), which the
+// line-wise incremental search below more than makes up for in polling loops.
+// Back-references are the one construct that executor refuses; such a pattern is searched by
+// the backtracking executor in a forked child process, so a stack overflow there ends only the
+// child and surfaces as an error here instead of killing korctl.
+#include <cstddef>
+#include <regex>
+#include <string>
+
+namespace kor {
+
+struct SearchRegex {
+  std::regex regex;
+  bool backtracking = false;  // holds a back-reference: searched in a child process
+  bool withinLine = false;    // no match can consume or look past a line feed
+};
+
+// Compiles pattern; throws std::regex_error when the library rejects it.
+SearchRegex compileSearchRegex(const std::string& pattern);
+
+// Whether pattern occurs in text, like std::regex_search with default flags, looking only at
+// matches that start at or after `from` (the bytes before `from` still count for \b and make
+// ^ fail there). Throws std::runtime_error when a back-reference search ran out of stack.
+bool searchRegex(const SearchRegex& pattern, const std::string& text, size_t from = 0);
+
+// Where a new search must start after text grew or changed only from `unchanged` on, given
+// that no match was found before: matches of a line-confined pattern that end before that
+// point would have been found already. 0 when the pattern may span lines.
+size_t resumeSearchAt(const SearchRegex& pattern, const std::string& text, size_t unchanged);
+
+// A conservative look at the pattern text: true only when no match can consume a line feed
+// (no literal line feed, no negated class, no \s \D \W \n \x \u \c escapes, no control bytes).
+bool patternStaysWithinLine(const std::string& pattern);
+
+}  // namespace kor

@@ -1,0 +1,78 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "ctl/Regex.h"
+
+using namespace kor;
+
+TEST(Regex, CompileValidatesWithTheLibraryMessage) {
+  EXPECT_THROW(compileSearchRegex("a(b"), std::regex_error);
+  EXPECT_THROW(compileSearchRegex("[z-a]"), std::regex_error);
+  try {
+    compileSearchRegex("a(b");
+  } catch (const std::regex_error& e) {
+    EXPECT_NE(std::string(e.what()), "");
+  }
+  SearchRegex plain = compileSearchRegex("ok [0-9]+");
+  EXPECT_FALSE(plain.backtracking);
+  EXPECT_TRUE(searchRegex(plain, "x ok 12"));
+  EXPECT_FALSE(searchRegex(plain, "x ok x"));
+}
+
+TEST(Regex, BackReferencesStillWork) {
+  SearchRegex twice = compileSearchRegex("(ab)\\1");
+  EXPECT_TRUE(twice.backtracking);
+  EXPECT_TRUE(searchRegex(twice, "xxababx"));
+  EXPECT_FALSE(searchRegex(twice, "xxabx"));
+}
+
+TEST(Regex, LongLinesDoNotExhaustTheStack) {
+  std::string line(4u << 20, 'a');
+  line += "END";
+  EXPECT_TRUE(searchRegex(compileSearchRegex("^a.*END$"), line));
+  EXPECT_TRUE(searchRegex(compileSearchRegex("(a|b)*END"), line));
+  EXPECT_FALSE(searchRegex(compileSearchRegex("^a*b"), line));
+  // Back-references run in a child: a deep search fails with an error, never a crash.
+  try {
+    EXPECT_TRUE(searchRegex(compileSearchRegex("^(a)\\1.*END"), line));
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("stack"), std::string::npos);
+  }
+}
+
+TEST(Regex, LineConfinedPatterns) {
+  for (const char* p : {"", "abc", "a.*b", "^\\$ $", "\\d+\\w\\S\\b", "[a-z_]+", "(?:x|y){2,}", "a(?=b)(?!c)",
+                        "[]", "\\.\\[\\]", "\\r\\f"})
+    EXPECT_TRUE(patternStaysWithinLine(p)) << p;
+  for (const char* p : {"a\nb", "[^x]", "\\s", "\\D", "\\W", "\\n", "\\x0a", "\\u000a", "\\cJ", "(a)\\1", "\\0",
+                        "[[:space:]]", "[\\b-z]", "\\t", "a\\"})
+    EXPECT_FALSE(patternStaysWithinLine(p)) << p;
+}
+
+// Searching only from the line where the text last changed must find exactly what a search of
+// the whole text finds, as long as nothing was found before.
+TEST(Regex, ResumedSearchEqualsWholeSearch) {
+  std::mt19937 rng(42);
+  const std::string alphabet = "ab\n x.";
+  std::uniform_int_distribution<size_t> pick(0, alphabet.size() - 1), grow(0, 4);
+  for (const char* p : {"ab", "^a", "b$", "\\bab\\b", "a.*b", "a(?=b)", "a(?!b)", "(ab|ba)+x", "a\\B", "[ab]{3}",
+                        "x\\w+a?$", "a[.]b", "^$"}) {
+    SearchRegex pattern = compileSearchRegex(p);
+    ASSERT_TRUE(pattern.withinLine) << p;
+    for (int round = 0; round < 400; ++round) {
+      std::string settled;
+      for (int step = 0; step < 30; ++step) {
+        size_t unchanged = settled.size();
+        for (size_t n = grow(rng); n > 0; --n) settled += alphabet[pick(rng)];
+        std::string text = settled;
+        for (size_t n = grow(rng); n > 0; --n) text += alphabet[pick(rng)];  // provisional end
+        bool whole = searchRegex(pattern, text);
+        ASSERT_EQ(searchRegex(pattern, text, resumeSearchAt(pattern, text, unchanged)), whole)
+            << p << " in " << testing::PrintToString(text) << " unchanged " << unchanged;
+        if (whole) break;
+      }
+    }
+  }
+}
