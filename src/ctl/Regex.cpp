@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <csignal>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -24,7 +25,11 @@ constexpr int kFound = 90, kNotFound = 91;
 bool searchInChild(const std::regex& regex, const std::string& text, size_t from) {
   pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("cannot start pattern search: fork failed");
-  if (pid == 0) _exit(searchHere(regex, text, from) ? kFound : kNotFound);
+  if (pid == 0) {
+    std::signal(SIGSEGV, SIG_DFL);  // no crash report from the child: the parent reports
+    std::signal(SIGBUS, SIG_DFL);
+    _exit(searchHere(regex, text, from) ? kFound : kNotFound);
+  }
   int status = 0;
   while (waitpid(pid, &status, 0) < 0)
     if (errno != EINTR) throw std::runtime_error("cannot finish pattern search: waitpid failed");

@@ -1,0 +1,134 @@
+"""`write`, `writeln` and `key` against the scripted daemon: payloads, request types, refusals."""
+import fcntl
+import os
+import pty
+import select
+import subprocess
+import threading
+import time
+
+import pytest
+
+from conftest import KORCTL
+from fakedaemon import Error
+
+
+def test_write_text_or_standard_input(env):
+    fake = env.fake("s")
+    big = bytes(range(256)) * (3 << 12)  # 3 MiB, every byte value
+    assert env.korctl("write", "s", "a b\n").returncode == 0
+    assert env.korctl("write", "s", "").returncode == 0
+    assert env.korctl("write", "s", input=b"").returncode == 0
+    r = env.korctl("write", "s", input=big)
+    assert (r.returncode, r.stdout, r.stderr) == (0, b"", b"")
+    assert fake.requests == [(1, b"a b\n"), (1, b""), (1, b""), (1, big)]
+
+
+def test_write_waits_on_a_non_blocking_standard_input(env):
+    fake = env.fake("s")
+    read_end, write_end = os.pipe()
+    fcntl.fcntl(read_end, fcntl.F_SETFL, fcntl.fcntl(read_end, fcntl.F_GETFL) | os.O_NONBLOCK)
+    proc = subprocess.Popen([KORCTL, "write", "s"], stdin=read_end, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, env=env.env)
+    os.close(read_end)
+    for piece in (b"one ", b"two ", b"three"):
+        time.sleep(0.2)
+        os.write(write_end, piece)
+    os.close(write_end)
+    out, err = proc.communicate(timeout=30)
+    assert (proc.returncode, err) == (0, b"")
+    assert fake.requests == [(1, b"one two three")]
+
+
+def test_write_refuses_to_send_after_a_read_error(env):
+    fake = env.fake("s")
+    directory = os.open("/", os.O_RDONLY)  # read() on it fails with EISDIR
+    try:
+        r = subprocess.run([KORCTL, "write", "s"], stdin=directory, capture_output=True, env=env.env, timeout=30)
+    finally:
+        os.close(directory)
+    assert r.returncode == 1
+    assert r.stderr == b"korctl write: cannot read standard input: Is a directory\n"
+    assert fake.connections == 0
+
+
+def test_writeln_appends_a_line_feed(env):
+    fake = env.fake("s", [Error("read-only session")])
+    r = env.korctl("writeln", "s", "ls -l")
+    assert (r.returncode, r.stderr) == (1, b"korctl: read-only session\n")
+    assert env.korctl("writeln", "s").returncode == 0
+    assert fake.requests == [(1, b"ls -l\n"), (1, b"\n")]
+
+
+def test_writeln_secret_without_a_line_sends_nothing(env):
+    fake = env.fake("s")
+    r = subprocess.run([KORCTL, "writeln", "s", "--secret"], stdin=subprocess.DEVNULL, capture_output=True,
+                       env=env.env, timeout=30, start_new_session=True)  # no controlling terminal
+    assert r.returncode == 1
+    assert b"nothing sent" in r.stderr
+    assert fake.connections == 0
+
+
+def test_writeln_secret_through_a_terminal_is_hidden_input(env):
+    fake = env.fake("s")
+    pid, master = pty.fork()
+    if pid == 0:
+        os.execve(KORCTL, [KORCTL, "writeln", "s", "hello", "--secret"], env.env)
+    seen = b""
+    try:
+        while b"input (hidden): " not in seen:
+            ready, _, _ = select.select([master], [], [], 20)
+            assert ready, seen
+            seen += os.read(master, 1024)
+        os.write(master, b"s3cret\n")
+        deadline = time.monotonic() + 20
+        while time.monotonic() < deadline:
+            ready, _, _ = select.select([master], [], [], 0.2)
+            if ready:
+                try:
+                    seen += os.read(master, 1024)
+                except OSError:
+                    break
+            done, status = os.waitpid(pid, os.WNOHANG)
+            if done:
+                break
+        else:
+            os.kill(pid, 9)
+            pytest.fail("writeln --secret did not finish")
+    finally:
+        os.close(master)
+    assert os.waitstatus_to_exitcode(status) == 0
+    assert fake.requests == [(7, b"s3cret\n")]
+    assert b"s3cret" not in seen  # not echoed, not printed
+
+
+@pytest.mark.parametrize("keys, payload", [
+    (["up", "up", "return"], b"\x1b[A\x1b[A\r"),
+    (["^c", "F12", "x"], b"\x03\x1b[24~x"),
+    (["f5", "F5", "f05", "f5x", "f1", "f4", "f10", "f11"], b"\x1b[15~" * 4 + b"\x1bOP\x1bOS\x1b[21~\x1b[23~"),
+    (["^C", "^[", "^?", "^@", "^"], b"\x03\x1b\xff\x00^"),
+    (["tab", "esc", "escape", "enter", "space", "backspace", "interrupt", "eof"], b"\t\x1b\x1b\r \x7f\x03\x04"),
+    (["down", "right", "left", "home", "end", "pageup", "pagedown", "delete", "del", "insert"],
+     b"\x1b[B\x1b[C\x1b[D\x1b[H\x1b[F\x1b[5~\x1b[6~\x1b[3~\x1b[3~\x1b[2~"),
+    (["f", "F"], b"fF"),
+])
+def test_key_payloads(env, keys, payload):
+    fake = env.fake("s")
+    r = env.korctl("key", "s", *keys)
+    assert (r.returncode, r.stderr) == (0, b"")
+    assert fake.requests == [(1, payload)]
+
+
+@pytest.mark.parametrize("keys, bad", [
+    (["up", "bogus", "return"], "bogus"), (["Tab"], "Tab"), (["f0"], "f0"), (["f13"], "f13"), (["fx"], "fx"),
+])
+def test_unknown_key_sends_nothing(env, keys, bad):
+    fake = env.fake("s")
+    r = env.korctl("key", "s", *keys)
+    assert (r.returncode, r.stderr) == (2, f"korctl: unknown key '{bad}'\n".encode())
+    assert fake.connections == 0
+
+
+def test_key_without_keys(env):
+    r = env.korctl("key", "build")
+    assert (r.returncode, r.stderr) == (2, b"korctl key: KEY required (try: korctl key build eof)\n")
