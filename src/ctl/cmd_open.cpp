@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -136,7 +137,11 @@ int openSession(int argc, char** argv) {
                  plan.name.c_str());
     return 2;
   }
-  unlink(framingFilePath(plan.name).c_str());
+  try {
+    unlink(framingFilePath(plan.name).c_str());
+  } catch (const std::exception&) {
+    // no home directory: there is no framing file either
+  }
   std::string program = korProgramFor(words[0]);
   std::vector<std::string> args = plan.korArgs;
   args.insert(args.begin(), program);

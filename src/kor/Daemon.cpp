@@ -483,13 +483,16 @@ void hangUpShell(Session& session) {
   }
 }
 
-void flushKillReplies(Session& session) {
+// Gives replies already answered a last short chance to go out before the daemon stops.
+void flushReplies(Session& session) {
+  auto deadline = Clock::now() + std::chrono::milliseconds(500);
   for (Client& client : session.clients) {
-    if (!client.answered || client.type != kKill) continue;
-    auto deadline = Clock::now() + std::chrono::seconds(1);
-    while (replyPending(client) && Clock::now() < deadline) {
+    while (client.answered && replyPending(client) && Clock::now() < deadline) {
       if (!writeClient(client) && replyPending(client)) break;
-      if (replyPending(client)) usleep(1000);
+      if (replyPending(client)) {
+        struct pollfd pfd = {client.fd, POLLOUT, 0};
+        poll(&pfd, 1, 10);
+      }
     }
   }
 }
@@ -519,7 +522,7 @@ void serve(Session& session) {
   std::vector<Client*> polled;
   for (;;) {
     if (session.killRequested || terminateSignal) {
-      flushKillReplies(session);
+      flushReplies(session);
       writeGone(session, terminateSignal ? "daemon terminated by signal " + std::to_string(terminateSignal)
                                          : std::string("killed by request"));
       stopListening(session);
@@ -528,6 +531,7 @@ void serve(Session& session) {
       return;
     }
     if (session.ending && (!session.masterOpen || Clock::now() >= session.endBy)) {
+      flushReplies(session);
       writeGone(session, exitReason(session.shellStatus));
       stopListening(session);
       closeClients(session);

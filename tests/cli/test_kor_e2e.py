@@ -38,3 +38,15 @@ def test_shell_session_lifecycle(env, shell):
     r = env.korctl("info", "s")
     assert r.returncode == 1
     assert b"ended: killed by request" in r.stderr
+
+
+@pytest.mark.parametrize("shell", SHELLS)
+def test_shell_exit_status_becomes_the_ended_reason(env, shell):
+    env.open("s", shell)
+    path = env.socket_path("s")
+    assert seen(env, "s", b"KORCTL_EC=")
+    kw.send(path, b"exit 3\n")
+    assert wait_for(lambda: not os.path.exists(path), 15)
+    r = env.korctl("info", "s")
+    assert r.returncode == 1
+    assert b"korctl: session 's' ended: shell exited with status 3 (" in r.stderr
