@@ -2,6 +2,7 @@
 record, secrets and the end of a session."""
 import hashlib
 import os
+import signal
 import socket
 import stat
 import struct
@@ -188,6 +189,15 @@ def test_kill_ends_the_shell_process_group(env):
     r = env.korctl("kill", "s", "--wait")
     assert r.returncode == 0
     assert wait_for(lambda: not os.path.exists(f"/proc/{shell}") and not os.path.exists(f"/proc/{bg}"), 5)
+
+
+def test_terminated_daemon_leaves_a_reason(env):
+    env.open("s", "/bin/sh")
+    path = env.socket_path("s")
+    os.kill(int(kw.status(path)["pid"]), signal.SIGTERM)
+    assert wait_for(lambda: not os.path.exists(path), 10)
+    r = env.korctl("info", "s")
+    assert b"ended: daemon terminated by signal 15 (" in r.stderr
 
 
 # ---- bad requests ----

@@ -12,6 +12,12 @@ SHELLS = [s for s in ("/bin/bash", "/bin/dash", "/usr/bin/zsh", "/usr/bin/fish",
 pytestmark = pytest.mark.e2e
 
 
+@pytest.fixture(autouse=True)
+def quiet_zsh(env):
+    """zsh greets a user without start-up files with a set-up menu (not root) that eats input."""
+    open(os.path.join(env.home, ".zshrc"), "w").close()
+
+
 def seen(env, name, text, cursor=0, timeout=15):
     path = env.socket_path(name)
     return wait_for(lambda: text in kw.output_since(path, cursor), timeout)
