@@ -1,6 +1,10 @@
 """sniff on a live session of kor."""
+import os
+import pty
+import select
 import subprocess
 import threading
+import time
 
 import pytest
 
@@ -9,6 +13,57 @@ from conftest import KORCTL, wait_for
 pytestmark = pytest.mark.e2e
 
 SENT, RECEIVED = "\u00bb ".encode(), "\u00ab ".encode()
+
+
+def writeln_secret(env, secret):
+    """writeln --secret typed on a terminal of its own (getpass needs one); returns its status."""
+    pid, master = pty.fork()
+    if pid == 0:
+        os.execve(KORCTL, [KORCTL, "writeln", "s", "--secret"], env.env)
+    seen = b""
+    try:
+        deadline = time.monotonic() + 20
+        while b"input (hidden): " not in seen and time.monotonic() < deadline:
+            if select.select([master], [], [], 0.2)[0]:
+                seen += os.read(master, 1024)
+        os.write(master, secret + b"\n")
+        while time.monotonic() < deadline:
+            done, status = os.waitpid(pid, os.WNOHANG)
+            if done:
+                return os.waitstatus_to_exitcode(status)
+            if select.select([master], [], [], 0.2)[0]:
+                try:
+                    os.read(master, 1024)
+                except OSError:
+                    pass
+        os.kill(pid, 9)
+        os.waitpid(pid, 0)
+        return None
+    finally:
+        os.close(master)
+
+
+def output_has(env, text):
+    # observe with standard input at its end replays the retained output once
+    return wait_for(lambda: text in env.korctl("observe", "s").stdout, timeout=20)
+
+
+def test_sent_input_and_received_output_and_no_secret(env):
+    env.open("s", "/bin/bash")
+    # Echo goes off before the marker shows, so the secret is never echoed back by the terminal.
+    typed = b"stty -echo; echo ready$((2*3)); read pw; stty echo; echo got${#pw}-$((5*4))\n"
+    assert env.korctl("write", "s", typed).returncode == 0
+    assert output_has(env, b"ready6")
+    assert writeln_secret(env, b"hunter2sekrit") == 0
+    assert output_has(env, b"got13-20")
+    r = env.korctl("sniff", "s")
+    assert r.returncode == 0
+    lines = r.stdout.split(b"\n")
+    assert SENT + typed[:-1] + b"\\n" in lines
+    received = b"".join(line[len(RECEIVED):] for line in lines if line.startswith(RECEIVED))
+    assert b"ready6" in received and b"got13-20" in received
+    assert b"hunter2sekrit" not in r.stdout
+    assert r.stderr.startswith(b"next-cursor: ")
 
 
 def test_follow_streams_new_records_and_ends_with_status_1_when_the_session_goes(env):
