@@ -84,11 +84,14 @@ SearchRegex compileSearchRegex(const std::string& pattern) {
     compiled.backtracking = true;  // back-references need the backtracking executor
   }
   compiled.withinLine = !compiled.backtracking && patternStaysWithinLine(pattern);
+  compiled.isLiteral = pattern.find_first_of("^$\\.*+?()[]{}|") == std::string::npos;
+  if (compiled.isLiteral) compiled.literal = pattern;
   return compiled;
 }
 
 bool searchRegex(const SearchRegex& pattern, const std::string& text, size_t from) {
   if (from > text.size()) from = text.size();
+  if (pattern.isLiteral) return text.find(pattern.literal, from) != std::string::npos;
   if (pattern.backtracking) return searchInChild(pattern.regex, text, from);
   return searchHere(pattern.regex, text, from);
 }

@@ -9,6 +9,7 @@
 // __polynomial syntax option: same grammar, same answer to "is there a match", recursion
 // bounded by the pattern instead of the text. It is slower per byte (about 3x), which the
 // line-wise incremental search below more than makes up for in polling loops.
+// A pattern without any special character is searched as a plain substring.
 // Back-references are the one construct that executor refuses; such a pattern is searched by
 // the backtracking executor in a forked child process, so a stack overflow there ends only the
 // child and surfaces as an error here instead of killing korctl.
@@ -22,6 +23,8 @@ struct SearchRegex {
   std::regex regex;
   bool backtracking = false;  // holds a back-reference: searched in a child process
   bool withinLine = false;    // no match can consume or look past a line feed
+  std::string literal;        // the pattern itself when it has no special character
+  bool isLiteral = false;     // then a plain substring search gives the same answer, faster
 };
 
 // Compiles pattern; throws std::regex_error when the library rejects it.

@@ -51,15 +51,16 @@ TEST(Regex, LineConfinedPatterns) {
     EXPECT_FALSE(patternStaysWithinLine(p)) << p;
 }
 
-// Searching only from the line where the text last changed must find exactly what a search of
+// Plain substring search for literal patterns, and searching only from the line where the text last changed must find exactly what a search of
 // the whole text finds, as long as nothing was found before.
 TEST(Regex, ResumedSearchEqualsWholeSearch) {
   std::mt19937 rng(42);
   const std::string alphabet = "ab\n x.";
   std::uniform_int_distribution<size_t> pick(0, alphabet.size() - 1), grow(0, 4);
-  for (const char* p : {"ab", "^a", "b$", "\\bab\\b", "a.*b", "a(?=b)", "a(?!b)", "(ab|ba)+x", "a\\B", "[ab]{3}",
+  for (const char* p : {"ab", "a x", "^a", "b$", "\\bab\\b", "a.*b", "a(?=b)", "a(?!b)", "(ab|ba)+x", "a\\B", "[ab]{3}",
                         "x\\w+a?$", "a[.]b", "^$"}) {
     SearchRegex pattern = compileSearchRegex(p);
+    const std::regex reference(p);
     ASSERT_TRUE(pattern.withinLine) << p;
     for (int round = 0; round < 400; ++round) {
       std::string settled;
@@ -68,7 +69,8 @@ TEST(Regex, ResumedSearchEqualsWholeSearch) {
         for (size_t n = grow(rng); n > 0; --n) settled += alphabet[pick(rng)];
         std::string text = settled;
         for (size_t n = grow(rng); n > 0; --n) text += alphabet[pick(rng)];  // provisional end
-        bool whole = searchRegex(pattern, text);
+        bool whole = std::regex_search(text, reference);
+        ASSERT_EQ(searchRegex(pattern, text), whole) << p << " in " << testing::PrintToString(text);
         ASSERT_EQ(searchRegex(pattern, text, resumeSearchAt(pattern, text, unchanged)), whole)
             << p << " in " << testing::PrintToString(text) << " unchanged " << unchanged;
         if (whole) break;

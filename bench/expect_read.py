@@ -1,0 +1,103 @@
+#!/usr/bin/python3
+"""expect and read on a live session of kor.
+
+1. expect waiting through SIZE MB (default 20) of coloured output (SGR colours and a window
+   title on every line) before its pattern appears, printed in one burst and paced over ~100
+   polls; CPU seconds of expect against `read` of the same bytes once (raw and --strip).
+   A literal, a regex confined to one line (searched from the line where new output starts) and
+   one that may span lines (searched whole on every poll).
+2. read throughput of a full retention window (64 MiB by default), raw and --strip.
+
+usage: bench/expect_read.py [BUILD_DIR] [SIZE_MB]"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+BUILD = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build")
+SIZE = int(float(sys.argv[2]) * 1000000) if len(sys.argv) > 2 else 20000000
+KORCTL = os.path.join(BUILD, "korctl")
+
+# Coloured lines up to SIZE bytes; with PACE > 0 a pause of PACE seconds after every 200 kB.
+GENERATOR = r"""awk -v size=%d -v pace=%s 'BEGIN { n = 0; i = 0; next_pause = 200000
+  while (n < size) {
+    s = sprintf("\033[1;3%%dmline %%d of coloured output\033[0m \033]0;title %%d\007\r\n", i %% 8, i, i)
+    printf "%%s", s; n += length(s); i++
+    if (pace > 0 && n >= next_pause) { fflush(); system("sleep " pace); next_pause += 200000 }
+  } }'; printf 'FIN%%sED\n' ISH"""
+
+
+class Session:
+    def __init__(self):
+        self.home = tempfile.mkdtemp(prefix="kx", dir="/tmp")
+        self.env = dict(os.environ, HOME=self.home)
+        self.korctl("open", "b", "localhost", "--shell", "/bin/sh")
+        self.korctl("writeln", "b", "stty -echo")
+        self.korctl("wait", "b", "--idle", "0.5", "--timeout", "30")
+
+    def korctl(self, *args, out=subprocess.DEVNULL):
+        return subprocess.run([KORCTL, *args], env=self.env, stdout=out, stderr=subprocess.PIPE, check=True)
+
+    def head(self):
+        info = self.korctl("info", "b", out=subprocess.PIPE).stdout.decode()
+        return int(dict(l.split("=", 1) for l in info.splitlines() if "=" in l)["headCursor"])
+
+    def cpu(self, *args):
+        """Runs korctl with standard output to /dev/null; (CPU seconds, wall seconds)."""
+        t0 = time.monotonic()
+        proc = subprocess.Popen([KORCTL, *args], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        return proc, t0
+
+    def close(self):
+        subprocess.run([KORCTL, "kill", "b", "--wait"], env=self.env, capture_output=True)
+        shutil.rmtree(self.home, ignore_errors=True)
+
+
+def finish(proc, t0):
+    _, status, usage = os.wait4(proc.pid, 0)
+    proc.returncode = os.waitstatus_to_exitcode(status)
+    assert proc.returncode == 0, proc.stderr.read()
+    return usage.ru_utime + usage.ru_stime, time.monotonic() - t0
+
+
+def expect_run(s, pattern, pace):
+    start = s.head()
+    proc, t0 = s.cpu("expect", "b", pattern, "--cursor", str(start), "--timeout", "600")
+    s.korctl("writeln", "b", GENERATOR % (SIZE, pace))
+    cpu, wall = finish(proc, t0)
+    s.korctl("wait", "b", "--idle", "0.3", "--timeout", "60")
+    return start, cpu, wall
+
+
+def main():
+    s = Session()
+    try:
+        print(f"expect through {SIZE / 1e6:.0f} MB of coloured output (CPU seconds of the korctl process)")
+        for pace, label in (("0", "burst"), ("0.1", "paced")):
+            for pattern, kind in (("FINISHED", "literal"), ("FINI[S]HED", "line regex"),
+                                  ("FINI[S]HED\\s", "spanning regex")):
+                start, cpu, wall = expect_run(s, pattern, pace)
+                read_cpu, _ = finish(*s.cpu("read", "b", "--cursor", str(start)))
+                strip_cpu, _ = finish(*s.cpu("read", "b", "--cursor", str(start), "--strip"))
+                print(f"  {label:5} {kind:14}  expect {cpu:6.2f} s CPU ({wall:5.1f} s wall)   "
+                      f"read once {read_cpu:5.2f} s, read --strip {strip_cpu:5.2f} s   "
+                      f"ratio expect/read --strip {cpu / max(strip_cpu, 1e-3):5.1f}")
+
+        s.korctl("writeln", "b", "yes 'an ordinary line of output, 48 bytes long..' | head -c 80000000")
+        s.korctl("wait", "b", "--idle", "1", "--timeout", "120")
+        info = s.korctl("info", "b", out=subprocess.PIPE).stdout.decode()
+        window = int(dict(l.split("=", 1) for l in info.splitlines() if "=" in l).get("scrollback", 64 << 20))
+        print(f"read of a full retention window ({window / (1 << 20):.0f} MiB)")
+        for args in ((), ("--strip",)):
+            cpu, wall = finish(*s.cpu("read", "b", *args))
+            print(f"  read {' '.join(args):8} {wall:5.2f} s wall, {cpu:5.2f} s CPU   "
+                  f"{window / (1 << 20) / wall:7.1f} MiB/s")
+    finally:
+        s.close()
+
+
+if __name__ == "__main__":
+    main()
