@@ -367,10 +367,13 @@ def test_exchange_record_and_hidden_input(env):
 
 
 def test_relative_ctl_socket_is_served_and_removed(env):
-    env.open("c", "/bin/sh", "--ctl-socket", "c.sock")  # relative to where open ran
+    env.open("c", "/bin/sh", "--ctl-socket", "c.sock", "--size", "40x120")  # relative to where open ran
     path = os.path.join(env.home, "c.sock")
     assert stat.S_ISSOCK(os.stat(path).st_mode)
-    assert kw.status(path)["name"] == "c"
+    st = kw.status(path)
+    assert (st["name"], st["rows"], st["cols"]) == ("c", "40", "120")
+    run_in(path, b"stty size", b"DONE8")
+    assert b"40 120\r\n" in kw.output_since(path)
     r = env.korctl("kill", path, "--wait")
     assert r.returncode == 0
     assert not os.path.exists(path)
