@@ -78,12 +78,14 @@ bool patternStaysWithinLine(const std::string& pattern) {
 SearchRegex compileSearchRegex(const std::string& pattern) {
   SearchRegex compiled;
   compiled.regex = std::regex(pattern);  // validates; its error text is the one shown
+#if defined(__GLIBCXX__)
   try {
     compiled.regex = std::regex(pattern, std::regex::ECMAScript | std::regex_constants::__polynomial);
   } catch (const std::regex_error&) {
-    compiled.backtracking = true;  // back-references need the backtracking executor
+    compiled.backtracking = true;  // back-references need the recursive executor
   }
-  compiled.withinLine = !compiled.backtracking && patternStaysWithinLine(pattern);
+#endif
+  compiled.withinLine = patternStaysWithinLine(pattern);
   compiled.isLiteral = pattern.find_first_of("^$\\.*+?()[]{}|") == std::string::npos;
   if (compiled.isLiteral) compiled.literal = pattern;
   return compiled;

@@ -13,6 +13,10 @@
 // Back-references are the one construct that executor refuses; such a pattern is searched by
 // the backtracking executor in a forked child process, so a stack overflow there ends only the
 // child and surfaces as an error here instead of killing korctl.
+// libc++ (the system library on FreeBSD) keeps its backtracking state on the heap, so there the
+// default executor is used as it is, back-references included.
+// Only "is there a match" is answered: the breadth-first executor reports a leftmost-longest
+// extent, which can differ from ECMAScript's leftmost-first one.
 #include <cstddef>
 #include <regex>
 #include <string>
@@ -21,7 +25,7 @@ namespace kor {
 
 struct SearchRegex {
   std::regex regex;
-  bool backtracking = false;  // holds a back-reference: searched in a child process
+  bool backtracking = false;  // needs the recursive executor: searched in a child process
   bool withinLine = false;    // no match can consume or look past a line feed
   std::string literal;        // the pattern itself when it has no special character
   bool isLiteral = false;     // then a plain substring search gives the same answer, faster
