@@ -56,7 +56,7 @@ FISH_RESET = b"\x1b[30m\x1b(B\x1b[m"
 SHELLS = [
     Shell("bash", "/bin/bash", "1 0 0\n", "parked"),
     Shell("dash", "/bin/dash", "0 0 0\n", "timeout", probed=True),
-    Shell("zsh", "/usr/bin/zsh", "1 0 1\n", "aborted"),
+    Shell("zsh", "/usr/bin/zsh", "1 0 1\n", "aborted", rc=(".zshrc", "")),  # no new-user menu
     Shell("fish", "/usr/bin/fish", "1 0 1\n", "aborted", fish=True),
     Shell("mksh", "/bin/mksh", "0 0 0\n", "timeout", probed=True),
     Shell("ksh93", "/bin/ksh93", "0 0 0\n", "error"),
