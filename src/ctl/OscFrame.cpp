@@ -119,9 +119,9 @@ void OscScanner::scan(const std::string& text) {
       resume = p;
       return;
     }
-    size_t next = p + 1;
+    // The next candidate is the next ESC, even after a mark: a mark whose letter byte is
+    // itself an ESC holds a candidate of its own.
     if (kind == Candidate::Mark) {
-      next = mark.end;
       if (letter == 'C') {
         started = true;
         haveC = true;
@@ -136,7 +136,7 @@ void OscScanner::scan(const std::string& text) {
         }
       }
     }
-    p = nextEsc(text, next);
+    p = nextEsc(text, p + 1);
   }
   resume = text.size();
 }

@@ -7,6 +7,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <random>
+#include <regex>
+#include <vector>
 
 #include "base/Paths.h"
 #include "ctl/ShellDetect.h"
@@ -181,5 +185,30 @@ TEST_F(FramingFile, PrivateDirErrors) {
     FAIL() << "no error";
   } catch (const std::runtime_error& error) {
     EXPECT_EQ(std::string(error.what()).rfind("could not create " + home + "/file/sub: ", 0), 0u) << error.what();
+  }
+}
+
+// The growing-text searches answer what the patterns answer on everything read so far.
+TEST(RunDetect, GrowingSearchesMatchThePatterns) {
+  std::mt19937 rng(777);
+  const std::vector<std::string> pieces = {"KORCTL_EC=", "KORCTL_", "EC=", "0", "42", "\r", "\n", "x", "K",
+                                           "KORCTL_OSCPROBE_0a1b2c3d", "=1"};
+  const std::regex echoRe("KORCTL_EC=[0-9]*[\r\n]");
+  const std::regex nameRe("KORCTL_OSCPROBE_0a1b2c3d");
+  for (int round = 0; round < 300; ++round) {
+    std::string text;
+    for (int i = 1 + static_cast<int>(rng() % 25); i > 0; --i) text += pieces[rng() % pieces.size()];
+    SetupEchoSearch search;
+    WordCounter counter("KORCTL_OSCPROBE_0a1b2c3d");
+    for (size_t n = 0;;) {
+      const std::string prefix = text.substr(0, n);
+      ASSERT_EQ(search.search(prefix), std::regex_search(prefix, echoRe)) << round << " " << n;
+      ASSERT_EQ(counter.count(prefix),
+                static_cast<size_t>(std::distance(std::sregex_iterator(prefix.begin(), prefix.end(), nameRe),
+                                                  std::sregex_iterator())))
+          << round << " " << n;
+      if (n == text.size()) break;
+      n = std::min(text.size(), n + 1 + rng() % 6);
+    }
   }
 }

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <random>
+#include <vector>
 #include <regex>
 #include <set>
 
@@ -269,4 +272,82 @@ TEST(RunFrames, LargeOutputsDoNotCrash) {
   ASSERT_TRUE(r.found);
   EXPECT_EQ(r.output, lines);
   EXPECT_EQ(cleanCapture(std::string(1 << 20, '\r')), "");
+}
+
+namespace {
+
+// extractOscOutput as the mark rules read, built from findOscMark alone.
+OscResult referenceOsc(const std::string& text) {
+  OscResult r;
+  OscMark c, d, more;
+  if (!findOscMark(text, 0, 'C', c) || !findOscMark(text, c.start, 'D', d)) return r;
+  size_t p = c.end;
+  while (findOscMark(text, p, 'C', more) && more.start < d.start) p = more.end;
+  r.found = true;
+  r.exitCode = d.exitCode;
+  r.output = cleanCapture(text.substr(p, d.start - p));
+  return r;
+}
+
+std::string randomText(std::mt19937& rng, const std::vector<std::string>& pieces, int count) {
+  std::string text;
+  for (int i = 0; i < count; ++i) text += pieces[rng() % pieces.size()];
+  return text;
+}
+
+}  // namespace
+
+// Random outputs read in random chunks: after every read the scanners answer exactly what a
+// fresh search of everything read so far answers.
+TEST(RunFrames, ScannersMatchFreshSearchesOnRandomOutput) {
+  std::mt19937 rng(12345);
+  const std::vector<std::string> oscPieces = {"\x1b]133;C\a", "\x1b]133;D;", "\x1b]133;D\a", "7", "12", "\a",
+                                              "\x1b\\", "\x1b", "x", "\r\n", "\x1b]133;A\a", "\x1b]133;", "C",
+                                              "D", ";", "\x1b[?2004l", "\x1b[0m"};
+  const std::vector<std::string> markerPieces = {W, W, ":", "3", "45", "\r", "\n", "x", "K", "KORCTL_", "echo "};
+  const std::regex endRe(W + ":([0-9]+)\r?\n");
+  const std::regex startRe(W + "\r?\n");
+  const std::regex lineRe("[\r\n]" + W + "\r?\n");
+  for (int round = 0; round < 300; ++round) {
+    const std::string osc = randomText(rng, oscPieces, 1 + static_cast<int>(rng() % 30));
+    OscScanner oscScanner;
+    for (size_t n = 0;;) {
+      const std::string prefix = osc.substr(0, n);
+      oscScanner.scan(prefix);
+      OscResult fresh = referenceOsc(prefix);
+      ASSERT_EQ(oscScanner.endFound, fresh.found) << round << " " << n;
+      if (fresh.found) {
+        OscResult r = oscScanner.result(prefix);
+        ASSERT_EQ(r.output, fresh.output) << round;
+        ASSERT_EQ(r.exitCode, fresh.exitCode) << round;
+        break;
+      }
+      ASSERT_EQ(oscScanner.started, oscStarted(prefix)) << round << " " << n << " " << ::testing::PrintToString(prefix);
+      if (n == osc.size()) break;
+      n = std::min(osc.size(), n + 1 + rng() % 8);
+    }
+
+    const std::string marker = randomText(rng, markerPieces, 1 + static_cast<int>(rng() % 30));
+    MarkerScanner markerScanner(T);
+    for (size_t n = 0;;) {
+      const std::string prefix = marker.substr(0, n);
+      markerScanner.scan(prefix);
+      std::smatch m;
+      const bool found = std::regex_search(prefix, m, endRe);
+      ASSERT_EQ(markerScanner.endFound, found) << round << " " << n;
+      if (found) {
+        size_t endPos = m.position(0), outStart = 0;
+        for (auto it = std::sregex_iterator(prefix.begin(), prefix.end(), startRe); it != std::sregex_iterator(); ++it)
+          if (static_cast<size_t>(it->position(0) + it->length(0)) <= endPos) outStart = it->position(0) + it->length(0);
+        ASSERT_EQ(markerScanner.endPos, endPos) << round;
+        ASSERT_EQ(markerScanner.outStart, outStart) << round;
+        ASSERT_EQ(markerScanner.exitCode, std::atoi(m[1].str().c_str())) << round;
+        break;
+      }
+      ASSERT_EQ(markerScanner.lineStarted, std::regex_search(prefix, lineRe)) << round << " " << n;
+      ASSERT_EQ(markerStarted(prefix, T), std::regex_search(prefix, lineRe)) << round << " " << n;
+      if (n == marker.size()) break;
+      n = std::min(marker.size(), n + 1 + rng() % 8);
+    }
+  }
 }
