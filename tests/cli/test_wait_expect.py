@@ -91,12 +91,14 @@ def test_expect_start_cursor(env, args, first_cursor, status_request):
     assert reads(fake) == [first_cursor]
 
 
-@pytest.mark.parametrize("pattern", ["make\nhello world", "hel+o world", "hello world\n"])
-def test_expect_finds_text_split_across_chunks_and_colours(env, pattern):
+@pytest.mark.parametrize("pattern, args", [
+    ("make\nhello world", []), ("hel+o world", []), ("hello world\n", []), ("o world", ["--exact"]),
+])
+def test_expect_finds_text_split_across_chunks_and_colours(env, pattern, args):
     chunks = [b"$ make\r\n\x1b[3", b"2mhel", b"", b"lo\x1b[0m wo\x1b]0;t", b"\x07rld\r\nmore"]
     replies = [read_reply(10 * (i + 1), c) for i, c in enumerate(chunks)]
     fake = env.fake("s", [status(0)] + replies)
-    r = env.korctl("expect", "s", pattern)
+    r = env.korctl("expect", "s", pattern, *args)
     assert r.returncode == 0
     assert r.stdout == b"$ make\nhello world\nmore\n"  # everything seen, one line feed added
     assert r.stderr == b"next-cursor: 50\n"
