@@ -4,8 +4,10 @@
 1. expect waiting through SIZE MB (default 20) of coloured output (SGR colours and a window
    title on every line) before its pattern appears, printed in one burst and paced over ~100
    polls; CPU seconds of expect against `read` of the same bytes once (raw and --strip).
-   A literal, a regex confined to one line (searched from the line where new output starts) and
-   one that may span lines (searched whole on every poll).
+   Lines, and one endless line of progress updates (CR only, which stripping removes). Patterns:
+   a literal and a regex of bounded length (only the end of the text searched again), a regex
+   confined to one line (searched again from the start of the line), and an unbounded regex
+   that may span lines (the whole text searched on every poll).
 2. read throughput of a full retention window (64 MiB by default), raw and --strip.
 
 usage: bench/expect_read.py [BUILD_DIR] [SIZE_MB]"""
@@ -21,10 +23,11 @@ BUILD = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build")
 SIZE = int(float(sys.argv[2]) * 1000000) if len(sys.argv) > 2 else 20000000
 KORCTL = os.path.join(BUILD, "korctl")
 
-# Coloured lines up to SIZE bytes; with PACE > 0 a pause of PACE seconds after every 200 kB.
-GENERATOR = r"""awk -v size=%d -v pace=%s 'BEGIN { n = 0; i = 0; next_pause = 200000
+# Coloured lines up to SIZE bytes, ended by END (CR LF, or a bare CR as progress meters do);
+# with PACE > 0 a pause of PACE seconds after every 200 kB.
+GENERATOR = r"""awk -v size=%d -v pace=%s -v end='%s' 'BEGIN { n = 0; i = 0; next_pause = 200000
   while (n < size) {
-    s = sprintf("\033[1;3%%dmline %%d of coloured output\033[0m \033]0;title %%d\007\r\n", i %% 8, i, i)
+    s = sprintf("\033[1;3%%dmline %%d of coloured output\033[0m \033]0;title %%d\007%%s", i %% 8, i, i, end)
     printf "%%s", s; n += length(s); i++
     if (pace > 0 && n >= next_pause) { fflush(); system("sleep " pace); next_pause += 200000 }
   } }'; printf 'FIN%%sED\n' ISH"""
@@ -63,10 +66,10 @@ def finish(proc, t0):
     return usage.ru_utime + usage.ru_stime, time.monotonic() - t0
 
 
-def expect_run(s, pattern, pace):
+def expect_run(s, pattern, pace, end):
     start = s.head()
     proc, t0 = s.cpu("expect", "b", pattern, "--cursor", str(start), "--timeout", "600")
-    s.korctl("writeln", "b", GENERATOR % (SIZE, pace))
+    s.korctl("writeln", "b", GENERATOR % (SIZE, pace, end))
     cpu, wall = finish(proc, t0)
     s.korctl("wait", "b", "--idle", "0.3", "--timeout", "60")
     return start, cpu, wall
@@ -76,13 +79,14 @@ def main():
     s = Session()
     try:
         print(f"expect through {SIZE / 1e6:.0f} MB of coloured output (CPU seconds of the korctl process)")
-        for pace, label in (("0", "burst"), ("0.1", "paced")):
-            for pattern, kind in (("FINISHED", "literal"), ("FINI[S]HED", "line regex"),
-                                  ("FINI[S]HED\\s", "spanning regex")):
-                start, cpu, wall = expect_run(s, pattern, pace)
+        for pace, end, label in (("0", "\\r\\n", "lines, burst"), ("0.1", "\\r\\n", "lines, paced"),
+                                 ("0.1", "\\r", "CR only, paced")):
+            for pattern, kind in (("FINISHED", "literal"), ("FINI[S]HED\\s", "bounded regex"),
+                                  ("FINI[S]+HED", "line regex"), ("FINI[S]+HED\\s", "unbounded regex")):
+                start, cpu, wall = expect_run(s, pattern, pace, end)
                 read_cpu, _ = finish(*s.cpu("read", "b", "--cursor", str(start)))
                 strip_cpu, _ = finish(*s.cpu("read", "b", "--cursor", str(start), "--strip"))
-                print(f"  {label:5} {kind:14}  expect {cpu:6.2f} s CPU ({wall:5.1f} s wall)   "
+                print(f"  {label:14} {kind:15}  expect {cpu:6.2f} s CPU ({wall:5.1f} s wall)   "
                       f"read once {read_cpu:5.2f} s, read --strip {strip_cpu:5.2f} s   "
                       f"ratio expect/read --strip {cpu / max(strip_cpu, 1e-3):5.1f}")
 

@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <csignal>
 #include <cerrno>
@@ -75,6 +76,136 @@ bool patternStaysWithinLine(const std::string& pattern) {
   return true;
 }
 
+namespace {
+
+constexpr size_t kUnbounded = static_cast<size_t>(-1);
+constexpr size_t kLengthCap = 1u << 20;  // longer bounds are treated as none
+
+size_t addLengths(size_t a, size_t b) { return a == kUnbounded || b == kUnbounded || a + b > kLengthCap ? kUnbounded : a + b; }
+size_t timesLength(size_t a, size_t n) {
+  if (a == 0) return 0;
+  return a == kUnbounded || n > kLengthCap / a ? kUnbounded : a * n;
+}
+
+// A small reader of the pattern text; anything it is unsure of makes the bound unknown.
+struct LengthReader {
+  const std::string& p;
+  size_t i = 0;
+  bool failed = false;
+
+  bool more() const { return i < p.size(); }
+
+  size_t alternatives() {
+    size_t longest = sequence();
+    while (!failed && more() && p[i] == '|') {
+      ++i;
+      size_t other = sequence();
+      if (longest != kUnbounded) longest = other == kUnbounded ? kUnbounded : std::max(longest, other);
+    }
+    return longest;
+  }
+
+  size_t sequence() {
+    size_t total = 0;
+    while (!failed && more() && p[i] != '|' && p[i] != ')') total = addLengths(total, quantified(atom()));
+    return total;
+  }
+
+  size_t atom() {
+    char c = p[i++];
+    switch (c) {
+      case '^': case '$':
+        return 0;
+      case '(': {
+        if (i + 1 < p.size() && p[i] == '?' && std::strchr(":=!", p[i + 1])) i += 2;  // lookaheads count as consumed
+        size_t inner = alternatives();
+        if (!more() || p[i] != ')') failed = true;
+        ++i;
+        return inner;
+      }
+      case '[':
+        skipClass();
+        return 1;
+      case '\\':
+        return escape();
+      case '*': case '+': case '?': case '{': case ')': case ']': case '}':
+        failed = true;
+        return kUnbounded;
+      default:
+        return 1;
+    }
+  }
+
+  size_t escape() {
+    if (!more()) return fail();
+    char e = p[i++];
+    if (e >= '1' && e <= '9') return fail();  // back-reference: as long as what it refers to
+    if (e == 'b' || e == 'B') return 0;
+    if (e == 'x') i += 2;
+    if (e == 'u') i += 4;
+    if (e == 'c') i += 1;
+    if (i > p.size()) return fail();
+    return 1;
+  }
+
+  void skipClass() {
+    if (more() && p[i] == '^') ++i;
+    while (more() && p[i] != ']') {
+      if (p[i] == '\\') i += 2;
+      else if (p[i] == '[' && i + 1 < p.size() && std::strchr(":=.", p[i + 1]) && p[i + 1]) {
+        size_t close = p.find(std::string(1, p[i + 1]) + "]", i + 2);
+        if (close == std::string::npos) { fail(); return; }
+        i = close + 2;
+      } else {
+        ++i;
+      }
+    }
+    if (!more()) fail();
+    ++i;
+  }
+
+  size_t quantified(size_t length) {
+    if (failed || !more()) return length;
+    size_t result = length;
+    char q = p[i];
+    if (q == '*' || q == '+') {
+      ++i;
+      result = length == 0 ? 0 : kUnbounded;
+    } else if (q == '?') {
+      ++i;
+    } else if (q == '{') {
+      size_t close = p.find('}', i);
+      if (close == std::string::npos) return fail();
+      std::string body = p.substr(i + 1, close - i - 1);
+      i = close + 1;
+      size_t comma = body.find(',');
+      std::string upper = comma == std::string::npos ? body : body.substr(comma + 1);
+      if (upper.empty() || upper.size() > 7 || upper.find_first_not_of("0123456789") != std::string::npos)
+        result = length == 0 ? 0 : kUnbounded;
+      else
+        result = timesLength(length, std::stoul(upper));
+    } else {
+      return length;
+    }
+    if (more() && p[i] == '?') ++i;  // lazy
+    return result;
+  }
+
+  size_t fail() {
+    failed = true;
+    return kUnbounded;
+  }
+};
+
+}  // namespace
+
+size_t patternMaxLength(const std::string& pattern) {
+  LengthReader reader{pattern};
+  size_t length = reader.alternatives();
+  if (reader.failed || reader.more()) return kUnbounded;
+  return length;
+}
+
 SearchRegex compileSearchRegex(const std::string& pattern) {
   SearchRegex compiled;
   compiled.regex = std::regex(pattern);  // validates; its error text is the one shown
@@ -86,6 +217,7 @@ SearchRegex compileSearchRegex(const std::string& pattern) {
   }
 #endif
   compiled.withinLine = patternStaysWithinLine(pattern);
+  compiled.maxLength = patternMaxLength(pattern);
   compiled.isLiteral = pattern.find_first_of("^$\\.*+?()[]{}|") == std::string::npos;
   if (compiled.isLiteral) compiled.literal = pattern;
   return compiled;
@@ -99,10 +231,17 @@ bool searchRegex(const SearchRegex& pattern, const std::string& text, size_t fro
 }
 
 size_t resumeSearchAt(const SearchRegex& pattern, const std::string& text, size_t unchanged) {
-  if (!pattern.withinLine || unchanged == 0) return 0;
   if (unchanged > text.size()) unchanged = text.size();
-  size_t lineFeed = text.rfind('\n', unchanged - 1);
-  return lineFeed == std::string::npos ? 0 : lineFeed + 1;
+  size_t from = 0;
+  // A new match must look at some byte from `unchanged` on: it starts at most its length
+  // (plus the byte \b peeks at) before that...
+  if (pattern.maxLength != kUnbounded && unchanged > pattern.maxLength + 1) from = unchanged - pattern.maxLength - 1;
+  // ...and, when it cannot cross a line feed, on the line that holds that byte.
+  if (pattern.withinLine) {
+    for (size_t i = unchanged; i > from; --i)  // only the part that could move `from` on
+      if (text[i - 1] == '\n') return i;
+  }
+  return from;
 }
 
 }  // namespace kor

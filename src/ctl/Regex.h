@@ -27,6 +27,7 @@ struct SearchRegex {
   std::regex regex;
   bool backtracking = false;  // needs the recursive executor: searched in a child process
   bool withinLine = false;    // no match can consume or look past a line feed
+  size_t maxLength = static_cast<size_t>(-1);  // longest text a match can look at; -1: no bound
   std::string literal;        // the pattern itself when it has no special character
   bool isLiteral = false;     // then a plain substring search gives the same answer, faster
 };
@@ -40,9 +41,14 @@ SearchRegex compileSearchRegex(const std::string& pattern);
 bool searchRegex(const SearchRegex& pattern, const std::string& text, size_t from = 0);
 
 // Where a new search must start after text grew or changed only from `unchanged` on, given
-// that no match was found before: matches of a line-confined pattern that end before that
-// point would have been found already. 0 when the pattern may span lines.
+// that no match was found before: a match that looks at no byte from there on would have been
+// found already. A pattern of bounded length, or one that cannot cross a line feed, thus needs
+// only the end of the text searched again; otherwise the answer is 0.
 size_t resumeSearchAt(const SearchRegex& pattern, const std::string& text, size_t unchanged);
+
+// The most bytes a match can span, lookaheads included; -1 when unbounded (*, +, {n,},
+// back-references) or when the pattern text is not understood.
+size_t patternMaxLength(const std::string& pattern);
 
 // A conservative look at the pattern text: true only when no match can consume a line feed
 // (no literal line feed, no negated class, no \s \D \W \n \x \u \c escapes, no control bytes).

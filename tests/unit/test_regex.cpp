@@ -50,17 +50,32 @@ TEST(Regex, LineConfinedPatterns) {
     EXPECT_FALSE(patternStaysWithinLine(p)) << p;
 }
 
+TEST(Regex, LongestMatch) {
+  const size_t none = static_cast<size_t>(-1);
+  struct Case {
+    const char* pattern;
+    size_t length;
+  } cases[] = {
+      {"", 0}, {"abc", 3}, {"^\\$ $", 2}, {"a|bcd|ef", 3}, {"(ab|c)?x{2,5}", 7}, {"[^a-z\\]]\\x41\\u0042", 3},
+      {"\\bword\\b(?=!)", 5}, {"(?:a(b(c)))d", 4}, {"[[:digit:]]{3}", 3}, {"x{4}?", 4},
+      {"a*", none}, {"a+b", none}, {"a{2,}", none}, {"(a)\\1", none}, {"(?:ab)*c", none}, {"a{1,99999999}", none},
+  };
+  for (const auto& c : cases) EXPECT_EQ(patternMaxLength(c.pattern), c.length) << c.pattern;
+}
+
 // Plain substring search for literal patterns, and searching only from the line where the text last changed must find exactly what a search of
-// the whole text finds, as long as nothing was found before.
+// the whole text finds, as long as nothing was found before; likewise searching only the last
+// few bytes for a pattern of bounded length, even one that crosses lines.
 TEST(Regex, ResumedSearchEqualsWholeSearch) {
   std::mt19937 rng(42);
   const std::string alphabet = "ab\n x.";
   std::uniform_int_distribution<size_t> pick(0, alphabet.size() - 1), grow(0, 4);
   for (const char* p : {"ab", "a x", "^a", "b$", "\\bab\\b", "a.*b", "a(?=b)", "a(?!b)", "(ab|ba)+x", "a\\B", "[ab]{3}",
-                        "x\\w+a?$", "a[.]b", "^$"}) {
+                        "x\\w+a?$", "a[.]b", "^$", "a\nb", "[^a]b", "\\sx\\b", "(a|b\nx)?ba", "\\n\\n", "x(?=\\s)",
+                        "a\\Wb$"}) {
     SearchRegex pattern = compileSearchRegex(p);
     const std::regex reference(p);
-    ASSERT_TRUE(pattern.withinLine) << p;
+    ASSERT_TRUE(pattern.withinLine || pattern.maxLength < 10) << p;
     for (int round = 0; round < 400; ++round) {
       std::string settled;
       for (int step = 0; step < 30; ++step) {
