@@ -108,6 +108,8 @@ struct Session {
   std::string socketPath;
   bool hasGoneFile = false;
   int listenFd = -1;
+  ino_t socketInode = 0;  // the socket file this daemon made
+  dev_t socketDevice = 0;
   int master = -1;
   bool masterOpen = false;
   pid_t shellPid = -1;
@@ -445,11 +447,14 @@ void writeGone(Session& session, const std::string& reason) {
 
 void stopListening(Session& session) {
   if (session.listenFd < 0) return;
-  close(session.listenFd);
-  session.listenFd = -1;
+  // The name goes first, so once connections are refused the socket file is gone as well.
   // Only our own socket goes; a newer session may have taken the path since.
   struct stat st;
-  if (lstat(session.socketPath.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) unlink(session.socketPath.c_str());
+  if (lstat(session.socketPath.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) && st.st_ino == session.socketInode &&
+      st.st_dev == session.socketDevice)
+    unlink(session.socketPath.c_str());
+  close(session.listenFd);
+  session.listenFd = -1;
 }
 
 std::string exitReason(int status) {
@@ -737,6 +742,10 @@ int startSession(const KorOptions& options) {
   }
   if (session.hasGoneFile) unlink(goneFilePath(options.name).c_str());
   session.listenFd = listenOn(session.socketPath);
+  if (lstat(session.socketPath.c_str(), &st) == 0) {
+    session.socketInode = st.st_ino;
+    session.socketDevice = st.st_dev;
+  }
 
   int ready[2];
   if (pipe(ready) != 0) {

@@ -379,3 +379,14 @@ def test_relative_ctl_socket_is_served_and_removed(env):
     assert not os.path.exists(path)
     r = env.korctl("info", "c")
     assert b"ended: killed by request" in r.stderr
+
+
+def test_ending_daemon_leaves_a_newer_sessions_socket_alone(env):
+    env.open("s", "/bin/sh")
+    moved = os.path.join(env.home, "old.sock")
+    os.rename(env.socket_path("s"), moved)  # the old daemon still listens on the moved socket
+    env.open("s", "/bin/sh")
+    new_pid = kw.status(env.socket_path("s"))["pid"]
+    assert kw.status(moved)["pid"] != new_pid
+    assert env.korctl("kill", moved, "--wait").returncode == 0
+    assert kw.status(env.socket_path("s"))["pid"] == new_pid
