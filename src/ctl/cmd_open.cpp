@@ -49,8 +49,11 @@ std::string quoteForSingleQuotes(const std::string& text) {
   return quoted;
 }
 
+// The history-expansion switch stands on a line of its own: where `set` has no such option
+// (dash, mksh) its error would otherwise abandon the whole line, and with it the export and the
+// KORCTL_EC echo that detection looks for.
 std::string setupCommand(const std::string& name, const std::string& userCommand) {
-  std::string command = "set +o histexpand 2>/dev/null; export KORCTL_SESSION='" + quoteForSingleQuotes(name) + "'";
+  std::string command = "set +o histexpand 2>/dev/null\nexport KORCTL_SESSION='" + quoteForSingleQuotes(name) + "'";
   if (!userCommand.empty()) command += "; " + userCommand;
   return command + "; echo \"KORCTL_EC=$status\"";
 }

@@ -40,7 +40,7 @@ class Shell:
         self.unterminated = unterminated  # how a run of an unterminated quote ends
         self.rc = rc              # (file under HOME, text): an rc file, e.g. an OSC 133 integration
         self.fish = fish          # fish syntax; no here-documents, so no --framing mark
-        self.probed = probed      # the set-up line stops at its `set +o histexpand` error: detection probes
+        self.probed = probed      # detection has to probe (the set-up echo is not in the history)
         self.noise = noise        # what the shell prints between its C mark and a command's output
 
 
@@ -55,10 +55,10 @@ FISH_RESET = b"\x1b[30m\x1b(B\x1b[m"
 # end line never comes).
 SHELLS = [
     Shell("bash", "/bin/bash", "1 0 0\n", "parked"),
-    Shell("dash", "/bin/dash", "0 0 0\n", "timeout", probed=True),
+    Shell("dash", "/bin/dash", "0 0 0\n", "timeout"),
     Shell("zsh", "/usr/bin/zsh", "1 0 1\n", "aborted", rc=(".zshrc", "")),  # no new-user menu
     Shell("fish", "/usr/bin/fish", "1 0 1\n", "aborted", fish=True),
-    Shell("mksh", "/bin/mksh", "0 0 0\n", "timeout", probed=True),
+    Shell("mksh", "/bin/mksh", "0 0 0\n", "timeout"),
     Shell("ksh93", "/bin/ksh93", "0 0 0\n", "error"),
     # Without a ~/.yashrc yash loads settings with nounset ($status then fails); its line editor
     # needs le-no-conv-meta to take UTF-8 input.
@@ -144,6 +144,7 @@ CASES = [
     ("marker-like", "echo KORCTL_0a1b2c3d:0; echo KORCTL_12345678; echo KORCTL_BODY_x",
      lines(b"KORCTL_0a1b2c3d:0\nKORCTL_12345678\nKORCTL_BODY_x\n"), 0),
     ("stderr", "echo err >&2; echo out", lines(b"err\nout\n"), 0),
+    ("session-name", 'echo "k=$KORCTL_SESSION"', b"k=s\r\n", 0),  # the set-up line ran whole
 ]
 
 
