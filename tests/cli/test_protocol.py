@@ -93,3 +93,16 @@ def test_socket_path_too_long(env):
     environment = dict(env.env, HOME=long_home)
     r = env.korctl("info", "session", env=environment)
     assert (r.returncode, r.stderr) == (1, b"korctl: cannot reach session 'session' (File name too long)\n")
+
+
+def test_peer_closing_during_a_large_request_is_an_io_error_with_a_trace(env):
+    from fakedaemon import CloseBeforeReading
+    env.fake("s", [CloseBeforeReading()])
+    r = env.korctl("write", "s", input=b"x" * (16 << 20))
+    assert r.returncode == 1
+    err = r.stderr.decode()
+    # a diagnostic record with a stack trace, then the io-error and no-response lines
+    assert "ERROR [default] Stack Trace: \n[0] 0x" in err, err
+    assert "Cannot write to raw socket: " in err
+    assert err.endswith("korctl: io error talking to 's': Cannot write to raw socket\n"
+                        "korctl: no response from 's'\n"), err
