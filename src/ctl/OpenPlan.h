@@ -8,7 +8,8 @@ namespace kor {
 struct OpenPlan {
   bool hasName = false;
   std::string name;
-  std::string host;    // empty when the word after NAME is missing or an option
+  bool hasHost = false;  // a word after NAME that does not begin with '-' (it may be empty)
+  std::string host;
   std::string target;  // where the running session is probed: NAME or the last --ctl-socket
   std::vector<std::string> korArgs;  // kor's arguments after the program name
 };

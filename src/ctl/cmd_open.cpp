@@ -64,7 +64,8 @@ OpenPlan planOpen(const std::vector<std::string>& words) {
   plan.hasName = true;
   plan.name = words[2];
   plan.target = plan.name;
-  bool hasHost = words.size() > 3 && !words[3].empty() && words[3][0] != '-';
+  const bool hasHost = words.size() > 3 && (words[3].empty() || words[3][0] != '-');
+  plan.hasHost = hasHost;
   if (hasHost) plan.host = words[3];
   std::vector<bool> excluded(words.size(), false);
   std::string userCommand;
@@ -135,7 +136,7 @@ int openSession(int argc, char** argv) {
     close(probe);
     return reportRunning(plan);
   }
-  if (plan.host.empty()) {
+  if (!plan.hasHost) {
     std::fprintf(stderr, "korctl open: HOST must come before any kor options (korctl open %s HOST [kor-args...])\n",
                  plan.name.c_str());
     return 2;

@@ -44,6 +44,8 @@ SETUP = b"set +o histexpand 2>/dev/null\nexport KORCTL_SESSION='%s'%s; echo \"KO
      [b"--ctl", b"--name", b"n", b"--name", b"o", b"--command", b"--command", SETUP % (b"n", b"; b"), b"h"]),
     # A quote in the name stays inside the set-up line's quotes.
     (["bob's", "h"], [b"--ctl", b"--name", b"bob's", b"--command", SETUP % (b"bob'\\''s", b""), b"h"]),
+    # An empty word after NAME is the host (kor judges it), not a missing one.
+    (["e", ""], [b"--ctl", b"--name", b"e", b"--command", SETUP % (b"e", b""), b""]),
 ])
 def test_open_executes_sibling_kor_with_arguments(env, stand_in, words, expected):
     korctl, args = stand_in
