@@ -50,6 +50,7 @@ bool patternStaysWithinLine(const std::string& pattern) {
       if (++i == pattern.size()) return false;
       unsigned char e = static_cast<unsigned char>(pattern[i]);
       if (e < 0x0b) return false;
+      if (inClass && e >= 0x80) return false;  // see below: a signed char as range start
       if (!std::isalnum(e)) continue;  // an escaped punctuation character stands for itself
       switch (e) {
         case 'd': case 'w': case 'S': case 'r': case 'f': case 'v':
@@ -62,6 +63,9 @@ bool patternStaysWithinLine(const std::string& pattern) {
       }
     }
     if (inClass) {
+      // Class ranges compare plain (signed) chars, so a byte above 0x7f starts a range that
+      // runs through the control bytes: "[\xc3\xa9-z]" takes a line feed.
+      if (c >= 0x80) return false;
       if (c == ']') inClass = false;
       else if (c == '[' && i + 1 < pattern.size() && pattern[i + 1] != 0 &&
                std::strchr(":=.", pattern[i + 1]))

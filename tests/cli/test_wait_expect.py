@@ -93,6 +93,7 @@ def test_expect_start_cursor(env, args, first_cursor, status_request):
 
 @pytest.mark.parametrize("pattern, args", [
     ("make\nhello world", []), ("hel+o world", []), ("hello world\n", []), ("o world", ["--exact"]),
+    ("make[\u00e9-z]*hello world", []),  # a class range from a byte above 0x7f takes the line feed too
 ])
 def test_expect_finds_text_split_across_chunks_and_colours(env, pattern, args):
     chunks = [b"$ make\r\n\x1b[3", b"2mhel", b"", b"lo\x1b[0m wo\x1b]0;t", b"\x07rld\r\nmore"]

@@ -46,7 +46,7 @@ TEST(Regex, LineConfinedPatterns) {
                         "[]", "\\.\\[\\]", "\\r\\f"})
     EXPECT_TRUE(patternStaysWithinLine(p)) << p;
   for (const char* p : {"a\nb", "[^x]", "\\s", "\\D", "\\W", "\\n", "\\x0a", "\\u000a", "\\cJ", "(a)\\1", "\\0",
-                        "[[:space:]]", "[\\b-z]", "\\t", "a\\"})
+                        "[[:space:]]", "[\\b-z]", "\\t", "a\\", "[\xc3\xa9-z]", "[\\\xc3-z]"})
     EXPECT_FALSE(patternStaysWithinLine(p)) << p;
 }
 
