@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -65,7 +66,8 @@ std::string parseGoneReason(const std::string& content, long long now) {
   size_t first = reason.find_first_not_of(' ');
   if (first == std::string::npos) return "";
   reason.erase(0, first);
-  long long age = now - endedAt;
+  long long age;
+  if (__builtin_sub_overflow(now, endedAt, &age)) age = endedAt < 0 ? LLONG_MAX : -1;  // absurd end times
   if (age < 0) return reason;
   return reason + " (" + std::to_string(age) + "s ago)";
 }

@@ -31,6 +31,8 @@ TEST(Paths, GoneReasonWithAge) {
   EXPECT_EQ(parseGoneReason("1000", 1060), "");
   EXPECT_EQ(parseGoneReason("1000   \n", 1060), "");
   EXPECT_EQ(parseGoneReason("abc reason", 1060), "");
+  EXPECT_EQ(parseGoneReason("-9223372036854775808 x", 1060), "x (9223372036854775807s ago)");
+  EXPECT_EQ(parseGoneReason("9223372036854775807 x", -10), "x");
 }
 
 TEST(Durations, ClampInsteadOfOverflow) {
