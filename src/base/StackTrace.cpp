@@ -39,15 +39,6 @@ void addMapsLine(const std::string& line, std::vector<std::pair<std::string, Map
   maps.push_back({path, MappedFile{start, end}});
 }
 
-std::string shellQuote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) {
-    if (c == '\'') quoted += "'\\''";
-    else quoted += c;
-  }
-  return quoted + "'";
-}
-
 bool parseAddr2lineLine(const std::string& line, std::string& function, std::string& file, int& lineNumber) {
   static const std::regex located("^(.+?) at (.+):([0-9]+)");
   std::smatch m;

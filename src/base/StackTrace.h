@@ -2,6 +2,8 @@
 #include <string>
 #include <vector>
 
+#include "base/ShellQuote.h"
+
 namespace kor {
 
 struct StackFrame {
@@ -28,7 +30,6 @@ struct MappedFile {
   unsigned long long end = 0;
 };
 void addMapsLine(const std::string& line, std::vector<std::pair<std::string, MappedFile>>& maps);
-std::string shellQuote(const std::string& text);
 bool parseAddr2lineLine(const std::string& line, std::string& function, std::string& file, int& lineNumber);
 
 }  // namespace kor

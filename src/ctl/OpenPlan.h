@@ -17,8 +17,6 @@ struct OpenPlan {
 OpenPlan planOpen(const std::vector<std::string>& words);
 // USER@MACHINE:PORT -> MACHINE.
 std::string bareHost(const std::string& host);
-// Text that can sit between single quotes in a shell: each ' becomes '\''.
-std::string quoteForSingleQuotes(const std::string& text);
 // The line the new session's shell runs first.
 std::string setupCommand(const std::string& name, const std::string& userCommand);
 // The sibling kor of korctl when argv0 has a directory and it is executable, else "kor".

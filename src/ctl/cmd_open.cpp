@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/ControlClient.h"
+#include "base/ShellQuote.h"
 #include "base/Paths.h"
 #include "base/StatusRecord.h"
 #include "ctl/CommandTable.h"
@@ -38,15 +39,6 @@ std::string bareHost(const std::string& host) {
   size_t colon = rest.find(':');
   if (colon != std::string::npos) rest.erase(colon);
   return rest;
-}
-
-std::string quoteForSingleQuotes(const std::string& text) {
-  std::string quoted;
-  for (char c : text) {
-    if (c == '\'') quoted += "'\\''";
-    else quoted += c;
-  }
-  return quoted;
 }
 
 // The history-expansion switch stands on a line of its own: where `set` has no such option

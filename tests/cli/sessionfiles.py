@@ -86,31 +86,11 @@ def now():
     return int(time.time())
 
 
-def exchange(path, kind, payload=b""):
-    """One request on the control socket at path; returns (reply type, reply payload)."""
-    import struct
-    with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as s:
-        s.settimeout(10)
-        s.connect(path)
-        s.sendall(struct.pack(">BI", kind, len(payload)) + payload)
-        data = b""
-        while len(data) < 5 or len(data) < 5 + struct.unpack(">I", data[1:5])[0]:
-            chunk = s.recv(65536)
-            if not chunk:
-                raise OSError("daemon closed the connection")
-            data += chunk
-        return data[0], data[5:]
-
-
 def type_until(env, name, text, marker, timeout=20):
     """Types text into a real session and waits until marker shows in its output."""
-    import struct
+    import kor_wire
     from conftest import wait_for
     path = env.socket_path(name)
-    kind, _ = exchange(path, 1, text.encode())
-    assert kind != 0x41
-
-    def seen():
-        _, reply = exchange(path, 3, struct.pack(">q", -1))
-        return marker.encode() in reply[9:]
-    assert wait_for(seen, timeout=timeout, interval=0.1), f"{marker!r} never showed in {name}"
+    kor_wire.send(path, text.encode())
+    assert wait_for(lambda: marker.encode() in kor_wire.output_since(path, -1), timeout=timeout, interval=0.1), \
+        f"{marker!r} never showed in {name}"
