@@ -12,6 +12,7 @@
 #include "ctl/Commands.h"
 #include "ctl/OpenHelp.h"
 #include "base/StatusRecord.h"
+#include "base/StdoutWriter.h"
 
 namespace {
 
@@ -51,22 +52,19 @@ int dispatch(int argc, char** argv) {
     return 0;
   }
   if (command == "-v" || command == "version" || command == "--version") {
-    std::printf("korctl version %s\n", kVersion);
-    return 0;
+    return writeStdout(std::string("korctl version ") + kVersion + "\n") ? 0 : 1;
   }
   if (command == "help") {
     if (argc < 3 || commandDescription(argv[2]).empty()) {
       printOverview();
       return 0;
     }
-    std::fputs(buildCommandOptions(argv[2]).help({""}, true).c_str(), stdout);
-    return 0;
+    return writeStdout(buildCommandOptions(argv[2]).help({""}, true)) ? 0 : 1;
   }
   if (command == "open") {
     for (int i = 2; i < argc; ++i) {
       if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-        std::fputs(openHelpText().c_str(), stdout);
-        return 0;
+        return writeStdout(openHelpText()) ? 0 : 1;
       }
     }
     return openSession(argc, argv);
@@ -90,8 +88,7 @@ int dispatch(int argc, char** argv) {
     return 2;
   }
   if (args.count("help")) {
-    std::fputs(options.help({""}, true).c_str(), stdout);
-    return 0;
+    return writeStdout(options.help({""}, true)) ? 0 : 1;
   }
   if (command == "sessions") {
     printSessionTable();

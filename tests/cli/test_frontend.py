@@ -194,3 +194,11 @@ def test_no_home_directory_is_a_clear_error(env):
     r = subprocess.run(["setpriv", "--reuid=54321", "--regid=54321", "--clear-groups", KORCTL, "info", "s"],
                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=environment, cwd="/", timeout=30)
     assert (r.returncode, r.stdout, r.stderr) == (1, b"", b"korctl: Could not determine user home directory\n")
+
+
+@pytest.mark.parametrize("args", [["--version"], ["help", "read"], ["read", "--help"], ["open", "-h"]])
+def test_unwritable_standard_output_is_a_failure(env, args):
+    with open("/dev/full", "wb") as full:
+        r = subprocess.run([KORCTL, *args], stdout=full, stderr=subprocess.PIPE, env=env.env, timeout=30)
+    assert r.returncode == 1
+    assert r.stderr == b"korctl: cannot write standard output: No space left on device\n"
