@@ -68,6 +68,13 @@ int connectControl(const Endpoint& endpoint) {
 
 int connectControl(const std::string& name) { return connectControl(endpointOf(name)); }
 
+bool acceptsConnections(const Endpoint& endpoint) {
+  int fd = connectControl(endpoint);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
 bool readControlReply(int fd, uint8_t& replyType, std::string& replyPayload) {
   char header[5];
   try {

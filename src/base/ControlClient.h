@@ -31,6 +31,9 @@ inline Endpoint endpointOf(const std::string& name) { return Endpoint{name, ""};
 int connectControl(const std::string& name);
 int connectControl(const Endpoint& endpoint);
 int connectSocketPath(const std::string& path);
+// Whether the session's socket accepts a connection (closed again at once, nothing sent);
+// when not, errno says why.
+bool acceptsConnections(const Endpoint& endpoint);
 
 // One request/reply exchange on a fresh connection. Prints its own failure messages unless
 // quiet; true only for a reply that is not an error reply.

@@ -99,22 +99,21 @@ bool hasSetupEcho(const std::string& text) {
   return search.search(text);
 }
 
-ShellTraits judgeSetupEcho(const std::string& text) {
+// What the shell's reaction shows: $status expanded to digits after statusWord, paste-mode
+// switches, an OSC 133 D mark.
+static ShellTraits judgeReaction(const std::string& text, const std::string& statusWord) {
   ShellTraits traits;
   OscMark mark;
-  traits.statusVar = wordThenDigit(text, kSetupEcho);
+  traits.statusVar = wordThenDigit(text, statusWord);
   traits.pasteCapable = showsPasteSwitch(text);
   traits.oscMarks = findOscMark(text, 0, 'D', mark);
   return traits;
 }
 
+ShellTraits judgeSetupEcho(const std::string& text) { return judgeReaction(text, kSetupEcho); }
+
 ShellTraits judgeProbe(const std::string& text, const std::string& probeName) {
-  ShellTraits traits;
-  OscMark mark;
-  traits.statusVar = wordThenDigit(text, probeName + "=");
-  traits.pasteCapable = showsPasteSwitch(text);
-  traits.oscMarks = findOscMark(text, 0, 'D', mark);
-  return traits;
+  return judgeReaction(text, probeName + "=");
 }
 
 size_t WordCounter::count(const std::string& text) {

@@ -82,11 +82,7 @@ namespace {
 enum class Probe { kLive, kDead, kUnknown };
 
 Probe probe(const Endpoint& endpoint) {
-  int fd = connectControl(endpoint);
-  if (fd >= 0) {
-    close(fd);
-    return Probe::kLive;
-  }
+  if (acceptsConnections(endpoint)) return Probe::kLive;
   return isDeadConnectError(errno) ? Probe::kDead : Probe::kUnknown;
 }
 

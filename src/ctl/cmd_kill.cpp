@@ -10,32 +10,20 @@
 
 namespace kor {
 
-namespace {
-
-// Whether the daemon still accepts connections.
-bool accepting(const std::string& name) {
-  int fd = connectControl(name);
-  if (fd < 0) return false;
-  close(fd);
-  return true;
-}
-
-}  // namespace
-
 int killSession(const std::string& name, double waitSeconds) {
   uint8_t replyType = 0;
   std::string reply;
   if (!controlExchange(name, kKill, "", replyType, reply, false)) return 1;
   if (!(waitSeconds > 0)) return 0;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(durationMillis(waitSeconds));
-  if (!accepting(name)) return 0;
+  if (!acceptsConnections(endpointOf(name))) return 0;
   for (;;) {
     if (std::chrono::steady_clock::now() >= deadline) {
       std::fprintf(stderr, "korctl: session '%s' still alive %.0fs after kill\n", name.c_str(), waitSeconds);
       return 1;
     }
     usleep(100000);
-    if (!accepting(name)) return 0;
+    if (!acceptsConnections(endpointOf(name))) return 0;
   }
 }
 

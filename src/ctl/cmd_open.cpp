@@ -123,11 +123,7 @@ int openSession(int argc, char** argv) {
     std::fprintf(stderr, "korctl open: NAME required (korctl open NAME [kor-args...])\n");
     return 2;
   }
-  int probe = connectControl(plan.target);
-  if (probe >= 0) {
-    close(probe);
-    return reportRunning(plan);
-  }
+  if (acceptsConnections(endpointOf(plan.target))) return reportRunning(plan);
   if (!plan.hasHost) {
     std::fprintf(stderr, "korctl open: HOST must come before any kor options (korctl open %s HOST [kor-args...])\n",
                  plan.name.c_str());

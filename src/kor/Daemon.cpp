@@ -720,13 +720,11 @@ int startSession(const KorOptions& options) {
     if (errno != EINTR) throw std::runtime_error(errorText("cannot lock " + lockPath));
   }
 
-  int probe = connectSocketPath(session.socketPath);
-  if (probe >= 0) {
-    close(probe);
+  const Endpoint endpoint{options.name, session.socketPath};
+  if (acceptsConnections(endpoint)) {
     uint8_t type = 0;
     std::string record;
     std::string host;
-    Endpoint endpoint{options.name, session.socketPath};
     if (controlExchange(endpoint, kStatus, "", type, record, true)) host = parseStatusRecord(record)["host"];
     if (host == options.host) {
       std::fprintf(stderr, "kor: session '%s' already running (%s)\n", options.name.c_str(), host.c_str());
