@@ -9,13 +9,15 @@ import os
 import pty
 import shutil
 import signal
-import socket
 import struct
 import subprocess
 import sys
 import tempfile
 import threading
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests", "cli"))
+import kor_wire  # noqa: E402  (the tests' control-protocol client)
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build")
@@ -25,24 +27,10 @@ PRINT = "head -c %d /dev/zero | tr '\\0' x" % SIZE
 
 
 def exchange(path, kind, payload=b""):
-    with socket.socket(socket.AF_UNIX) as s:
-        s.connect(path)
-        s.sendall(struct.pack(">BI", kind, len(payload)) + payload)
-        head = b""
-        while len(head) < 5:
-            head += s.recv(5 - len(head))
-        _, length = struct.unpack(">BI", head)
-        body = bytearray()
-        while len(body) < length:
-            chunk = s.recv(min(length - len(body), 1 << 22))
-            if not chunk:
-                break
-            body += chunk
-        return bytes(body)
+    return kor_wire.exchange(path, kind, payload)[1]
 
 
-def status(path):
-    return dict(l.split("=", 1) for l in exchange(path, 4).decode().splitlines() if "=" in l)
+status = kor_wire.status
 
 
 def peak_kib(pid):

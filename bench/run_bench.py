@@ -11,13 +11,14 @@ usage: bench/run_bench.py [BUILD_DIR] [LINES] [RUNS]"""
 import os
 import resource
 import shutil
-import socket
 import statistics
-import struct
 import subprocess
 import sys
 import tempfile
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests", "cli"))
+import kor_wire  # noqa: E402  (the tests' control-protocol client)
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build")
@@ -38,20 +39,7 @@ class Session:
         return subprocess.run([KORCTL, *args], env=self.env, stdout=out, stderr=subprocess.PIPE)
 
     def head(self):
-        s = socket.socket(socket.AF_UNIX)
-        s.connect(self.sock)
-        s.sendall(struct.pack(">BI", 4, 0))
-        data = b""
-        while True:
-            chunk = s.recv(65536)
-            if not chunk:
-                break
-            data += chunk
-        s.close()
-        for line in data[5:].decode().splitlines():
-            if line.startswith("headCursor="):
-                return int(line.split("=", 1)[1])
-        raise RuntimeError("no headCursor")
+        return int(kor_wire.status(self.sock)["headCursor"])
 
     def close(self):
         self.korctl("kill", "b", "--wait=5")
