@@ -12,47 +12,19 @@
 
 #include "base/Paths.h"
 #include "base/RawSocketUtils.h"
+#include "base/SocketAddress.h"
 
 namespace kor {
-
-std::string encodeFrameHeader(uint8_t type, uint32_t length) {
-  std::string header(5, '\0');
-  header[0] = static_cast<char>(type);
-  for (int i = 0; i < 4; ++i) header[1 + i] = static_cast<char>((length >> (24 - 8 * i)) & 0xFF);
-  return header;
-}
-
-std::string encodeInt64(int64_t value) {
-  uint64_t bits = static_cast<uint64_t>(value);
-  std::string bytes(8, '\0');
-  for (int i = 0; i < 8; ++i) bytes[i] = static_cast<char>((bits >> (56 - 8 * i)) & 0xFF);
-  return bytes;
-}
-
-int64_t decodeInt64(const char* bytes) {
-  uint64_t bits = 0;
-  for (int i = 0; i < 8; ++i) bits = (bits << 8) | static_cast<unsigned char>(bytes[i]);
-  return static_cast<int64_t>(bits);
-}
-
-uint32_t decodeUint32(const char* bytes) {
-  uint32_t value = 0;
-  for (int i = 0; i < 4; ++i) value = (value << 8) | static_cast<unsigned char>(bytes[i]);
-  return value;
-}
 
 int connectSocketPath(const std::string& path) {
   int fd = socket(AF_UNIX, SOCK_STREAM, 0);
   if (fd < 0) return -1;
   struct sockaddr_un address;
-  std::memset(&address, 0, sizeof address);
-  address.sun_family = AF_UNIX;
-  if (path.size() + 1 > sizeof(address.sun_path)) {
+  if (!makeSocketAddress(path, address)) {
     close(fd);
     errno = ENAMETOOLONG;  // so the caller names the real reason
     return -1;
   }
-  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
   if (connect(fd, reinterpret_cast<struct sockaddr*>(&address), sizeof address) != 0) {
     int error = errno;
     close(fd);
@@ -76,14 +48,15 @@ bool acceptsConnections(const Endpoint& endpoint) {
 }
 
 bool readControlReply(int fd, uint8_t& replyType, std::string& replyPayload) {
-  char header[5];
+  char header[kFrameHeaderSize];
   try {
     RawSocketUtils::readAll(fd, header, sizeof header);
   } catch (const std::runtime_error&) {
     return false;
   }
-  replyType = static_cast<uint8_t>(header[0]);
-  uint32_t length = decodeUint32(header + 1);
+  const FrameHeader frame = decodeFrameHeader(header);
+  replyType = frame.type;
+  const uint32_t length = frame.length;
   if (length > kMaxReplyLength) {
     throw std::runtime_error("reply of " + std::to_string(length) + " bytes exceeds the limit of " +
                              std::to_string(kMaxReplyLength) + " bytes");

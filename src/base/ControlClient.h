@@ -2,21 +2,9 @@
 #include <cstdint>
 #include <string>
 
-namespace kor {
+#include "base/Wire.h"
 
-// Request types of the control protocol; any reply type but kErrorReply is success.
-enum RequestType : uint8_t {
-  kInput = 1,
-  kResize = 2,
-  kReadOutput = 3,
-  kStatus = 4,
-  kKill = 5,
-  kSniff = 6,
-  kHiddenInput = 7,
-};
-constexpr uint8_t kErrorReply = 0x41;
-// Replies claiming more than this are refused before anything is allocated.
-constexpr uint32_t kMaxReplyLength = 256u * 1024 * 1024;
+namespace kor {
 
 // A session as addressed: the name shown in messages and the socket to connect to.
 // An empty path means "resolve the name when connecting" (an existing socket file, else
@@ -44,11 +32,5 @@ bool controlExchange(const Endpoint& endpoint, uint8_t requestType, const std::s
 
 // Reads one reply frame: false when no whole header arrived; raises when the payload fails.
 bool readControlReply(int fd, uint8_t& replyType, std::string& replyPayload);
-
-// Frame helpers (pure).
-std::string encodeFrameHeader(uint8_t type, uint32_t length);
-std::string encodeInt64(int64_t value);  // big-endian two's complement
-int64_t decodeInt64(const char* bytes);
-uint32_t decodeUint32(const char* bytes);
 
 }  // namespace kor

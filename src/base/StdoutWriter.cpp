@@ -4,23 +4,17 @@
 #include <cstdio>
 #include <cstring>
 
+#include <unistd.h>
+
+#include "base/FdIo.h"
+
 namespace kor {
 
 bool writeStdout(const char* data, size_t length) {
-  size_t done = 0;
+  // Whatever stdio holds goes first, so the result lands after it; the result itself is
+  // written straight to the descriptor, in one piece, without a copy into stdio's buffer.
   errno = 0;
-  while (done < length) {
-    size_t n = std::fwrite(data + done, 1, length - done, stdout);
-    if (n == 0) {
-      if (errno == EINTR) {
-        std::clearerr(stdout);
-        continue;
-      }
-      break;
-    }
-    done += n;
-  }
-  if (done == length && std::fflush(stdout) == 0) return true;
+  if (std::fflush(stdout) == 0 && writeFully(STDOUT_FILENO, data, length)) return true;
   int error = errno ? errno : EIO;
   std::clearerr(stdout);
   std::fprintf(stderr, "korctl: cannot write standard output: %s\n", std::strerror(error));

@@ -12,10 +12,11 @@ std::string encodeCursor(long long cursor) { return encodeInt64(cursor); }
 
 OutputChunk parseOutputReply(const std::string& payload) {
   OutputChunk chunk;
-  if (payload.size() < 9) return chunk;
-  chunk.nextCursor = decodeInt64(payload.data());
-  chunk.gap = payload[8] != 0;
-  chunk.data = payload.substr(9);
+  CursorReplyHeader header;
+  if (!decodeCursorReplyHeader(payload, header)) return chunk;
+  chunk.nextCursor = header.nextCursor;
+  chunk.gap = header.gap;
+  chunk.data = payload.substr(kCursorReplyHeaderSize);
   return chunk;
 }
 

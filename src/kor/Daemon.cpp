@@ -25,7 +25,11 @@
 #include <vector>
 
 #include "base/ControlClient.h"
+#include "base/FdIo.h"
 #include "base/Paths.h"
+#include "base/PrivateDir.h"
+#include "base/Signals.h"
+#include "base/SocketAddress.h"
 #include "base/StatusRecord.h"
 #include "kor/ExchangeLog.h"
 #include "kor/KorOptions.h"
@@ -129,8 +133,8 @@ struct Session {
 
 // ---- start-up checks (in the foreground, before anything is detached) ----
 
-void makePrivateDir(const std::string& path) {
-  if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) throw std::runtime_error(errorText("cannot create " + path));
+void createPrivateDir(const std::string& path) {
+  if (int error = makePrivateDir(path)) throw std::runtime_error("cannot create " + path + ": " + std::strerror(error));
 }
 
 // The control directory must be a real directory of ours that nobody else can write to.
@@ -184,15 +188,15 @@ Program sessionProgram(const KorOptions& options) {
   return Program{ssh, ssh[0]};
 }
 
+std::string socketPathTooLong(const std::string& path) {
+  return "control socket path too long (" + std::to_string(path.size()) + " bytes, at most " +
+         std::to_string(kMaxSocketPathLength) + "): " + path;
+}
+
 // Binds and listens on path (mode 0600); the socket accepts connections from here on.
 int listenOn(const std::string& path) {
   struct sockaddr_un address;
-  std::memset(&address, 0, sizeof address);
-  address.sun_family = AF_UNIX;
-  if (path.size() + 1 > sizeof(address.sun_path))
-    throw std::runtime_error("control socket path too long (" + std::to_string(path.size()) + " bytes, at most " +
-                             std::to_string(sizeof(address.sun_path) - 1) + "): " + path);
-  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  if (!makeSocketAddress(path, address)) throw std::runtime_error(socketPathTooLong(path));
   int fd = socket(AF_UNIX, SOCK_STREAM, 0);
   if (fd < 0) throw std::runtime_error(errorText("socket"));
   mode_t old = umask(077);
@@ -601,30 +605,13 @@ void serve(Session& session) {
 
 // ---- start-up ----
 
-void tellForeground(int fd, const std::string& message) {
-  size_t done = 0;
-  while (done < message.size()) {
-    ssize_t put = write(fd, message.data() + done, message.size() - done);
-    if (put <= 0) {
-      if (put < 0 && errno == EINTR) continue;
-      return;
-    }
-    done += static_cast<size_t>(put);
-  }
-}
+// A foreground that has gone needs no answer.
+void tellForeground(int fd, const std::string& message) { (void)writeFully(fd, message.data(), message.size()); }
 
 void installHandlers() {
-  struct sigaction action;
-  std::memset(&action, 0, sizeof action);
-  sigemptyset(&action.sa_mask);
-  action.sa_handler = SIG_IGN;
-  for (int sig : {SIGPIPE, SIGHUP, SIGINT, SIGQUIT}) sigaction(sig, &action, nullptr);
-  action.sa_handler = onChild;
-  action.sa_flags = SA_RESTART | SA_NOCLDSTOP;
-  sigaction(SIGCHLD, &action, nullptr);
-  action.sa_handler = onTerminate;
-  action.sa_flags = SA_RESTART;
-  sigaction(SIGTERM, &action, nullptr);
+  for (int sig : {SIGPIPE, SIGHUP, SIGINT, SIGQUIT}) setSignalAction(sig, SIG_IGN);
+  setSignalAction(SIGCHLD, onChild, SA_RESTART | SA_NOCLDSTOP);
+  setSignalAction(SIGTERM, onTerminate, SA_RESTART);
 }
 
 // Runs in the detached daemon: starts the shell, hands it the set-up line, reports to the
@@ -694,21 +681,16 @@ int startSession(const KorOptions& options) {
   session.hasGoneFile = isValidSessionName(options.name);
 
   std::string control = controlDir();
-  makePrivateDir(homeDir() + "/.kor");
-  makePrivateDir(control);
+  createPrivateDir(homeDir() + "/.kor");
+  createPrivateDir(control);
   checkControlDir(control);
   session.socketPath = options.ctlSocket.empty() ? controlSocketPath(options.name) : options.ctlSocket;
   if (session.socketPath[0] != '/') {  // the daemon leaves this directory; keep finding its socket
     char cwd[4096];
     if (getcwd(cwd, sizeof cwd)) session.socketPath = std::string(cwd) + "/" + session.socketPath;
   }
-  {
-    struct sockaddr_un probe;
-    if (session.socketPath.size() + 1 > sizeof(probe.sun_path))
-      throw std::runtime_error("control socket path too long (" + std::to_string(session.socketPath.size()) +
-                               " bytes, at most " + std::to_string(sizeof(probe.sun_path) - 1) +
-                               "): " + session.socketPath);
-  }
+  if (session.socketPath.size() > kMaxSocketPathLength)
+    throw std::runtime_error(socketPathTooLong(session.socketPath));
   Program program = sessionProgram(options);
 
   // One start at a time per socket: a second open of the same name waits here, then finds

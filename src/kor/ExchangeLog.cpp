@@ -1,6 +1,5 @@
 #include "kor/ExchangeLog.h"
 
-#include "base/ControlClient.h"
 
 namespace kor {
 
@@ -27,14 +26,9 @@ std::string exchangeReadReply(const ExchangeLog& log, int64_t cursor) {
     gap = true;
   }
   int64_t next = nextExchangeCursor(log);
-  std::string reply = encodeInt64(next);
-  reply.push_back(gap ? 1 : 0);
-  for (int64_t at = cursor; at < next; ++at) {
-    const ExchangeRecord& record = log.records[static_cast<size_t>(at - log.first)];
-    reply += encodeFrameHeader(static_cast<uint8_t>(record.direction),
-                               static_cast<uint32_t>(record.data.size()));
-    reply += record.data;
-  }
+  std::string reply = encodeCursorReplyHeader(next, gap);
+  for (int64_t at = cursor; at < next; ++at)
+    appendExchangeRecord(reply, log.records[static_cast<size_t>(at - log.first)]);
   return reply;
 }
 

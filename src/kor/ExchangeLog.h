@@ -4,18 +4,13 @@
 #include <deque>
 #include <string>
 
+#include "base/Wire.h"
+
 namespace kor {
 
 constexpr size_t kDefaultExchangeLimit = 4u * 1024 * 1024;
-constexpr char kSentMark = '>';      // input written to the terminal
-constexpr char kReceivedMark = '<';  // output read from the terminal
 // What the record shows for a secret, in place of its bytes.
 constexpr const char* kHiddenInputText = "[hidden input]";
-
-struct ExchangeRecord {
-  char direction;
-  std::string data;
-};
 
 // The record of bytes exchanged with the terminal, one entry per write or read, numbered by
 // sequence; the oldest entries go once their data exceeds the limit.

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "base/ControlClient.h"
+#include "base/Wire.h"
 
 namespace kor {
 
@@ -60,10 +60,9 @@ std::string outputReadReply(const OutputBuffer& buffer, int64_t cursor) {
     cursor = tail;
     gap = true;
   }
-  std::string reply = encodeInt64(buffer.head);  // a reply always reaches the head
-  reply.push_back(gap ? 1 : 0);
+  std::string reply = encodeCursorReplyHeader(buffer.head, gap);  // a reply always reaches the head
   if (cursor >= buffer.head) return reply;
-  reply.reserve(9 + static_cast<size_t>(buffer.head - cursor));
+  reply.reserve(kCursorReplyHeaderSize + static_cast<size_t>(buffer.head - cursor));
   size_t offset = static_cast<size_t>(cursor - tail) + buffer.skip;  // from the front block's start
   for (const std::string& block : buffer.blocks) {
     if (offset >= block.size()) {

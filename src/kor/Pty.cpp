@@ -12,6 +12,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "base/Signals.h"
+
 #if defined(__linux__)
 #include <pty.h>
 #else
@@ -60,11 +62,7 @@ PtyChild spawnInPty(const std::vector<std::string>& argv, const std::string& arg
   }
   if (pid == 0) {
     close(report[0]);
-    struct sigaction action;
-    std::memset(&action, 0, sizeof action);
-    action.sa_handler = SIG_DFL;
-    sigemptyset(&action.sa_mask);
-    for (int sig : {SIGPIPE, SIGCHLD, SIGHUP, SIGINT, SIGTERM, SIGQUIT, SIGWINCH}) sigaction(sig, &action, nullptr);
+    for (int sig : {SIGPIPE, SIGCHLD, SIGHUP, SIGINT, SIGTERM, SIGQUIT, SIGWINCH}) setSignalAction(sig, SIG_DFL);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);

@@ -11,7 +11,9 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "base/FdIo.h"
 #include "base/Logging.h"
+#include "base/PrivateDir.h"
 
 namespace kor {
 namespace session_storage {
@@ -53,8 +55,8 @@ void ensureSessionDirectory(const std::string& path) {
   if (lstat(path.c_str(), &st) != 0) {
     int error = errno;
     if (error != ENOENT) throw std::runtime_error("Could not create session directory: " + errnoText(error));
-    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
-      throw std::runtime_error("Could not create session directory: " + errnoText(errno));
+    if (int failed = makePrivateDir(path))
+      throw std::runtime_error("Could not create session directory: " + errnoText(failed));
     if (lstat(path.c_str(), &st) != 0)
       throw std::runtime_error("Could not inspect session directory: " + errnoText(errno));
   }
@@ -118,16 +120,8 @@ void writeSessionFileAtomically(const std::string& tempPath, const std::string& 
   try {
     if (fchmod(fd, 0600) != 0)
       throw std::runtime_error("Could not set session file permissions: " + errnoText(errno));
-    size_t done = 0;
-    while (done < content.size()) {
-      ssize_t n = write(fd, content.data() + done, content.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        int error = n == 0 ? EIO : errno;
-        throw std::runtime_error("Could not write session file: " + errnoText(error));
-      }
-      done += static_cast<size_t>(n);
-    }
+    if (!writeFully(fd, content.data(), content.size()))
+      throw std::runtime_error("Could not write session file: " + errnoText(errno ? errno : EIO));
     if (fsync(fd) != 0) throw std::runtime_error("Could not sync session file: " + errnoText(errno));
     int closing = fd;
     fd = -1;  // close releases the descriptor even when it reports an error

@@ -39,14 +39,6 @@ struct Listener {
 
 }  // namespace
 
-TEST(ControlClient, FrameEncoding) {
-  EXPECT_EQ(encodeFrameHeader(4, 0), std::string("\x04\0\0\0\0", 5));
-  EXPECT_EQ(encodeFrameHeader(1, 0x01020304), std::string("\x01\x01\x02\x03\x04", 5));
-  EXPECT_EQ(encodeInt64(-1), std::string(8, '\xff'));
-  EXPECT_EQ(encodeInt64(258), std::string("\0\0\0\0\0\0\x01\x02", 8));
-  EXPECT_EQ(decodeInt64(encodeInt64(-123456789012345LL).data()), -123456789012345LL);
-}
-
 TEST(ControlClient, QuietFailurePrintsNothing) {
   testing::internal::CaptureStderr();
   uint8_t type = 0;

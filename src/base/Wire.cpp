@@ -1,0 +1,78 @@
+#include "base/Wire.h"
+
+namespace kor {
+
+namespace {
+
+void putBigEndian(char* out, uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out[i] = static_cast<char>((value >> (8 * (bytes - 1 - i))) & 0xFF);
+}
+
+uint64_t getBigEndian(const char* in, int bytes) {
+  uint64_t value = 0;
+  for (int i = 0; i < bytes; ++i) value = (value << 8) | static_cast<unsigned char>(in[i]);
+  return value;
+}
+
+}  // namespace
+
+std::string encodeFrameHeader(uint8_t type, uint32_t length) {
+  std::string header(kFrameHeaderSize, '\0');
+  header[0] = static_cast<char>(type);
+  putBigEndian(&header[1], length, 4);
+  return header;
+}
+
+FrameHeader decodeFrameHeader(const char* bytes) {
+  return FrameHeader{static_cast<uint8_t>(bytes[0]), decodeUint32(bytes + 1)};
+}
+
+std::string encodeInt64(int64_t value) {
+  std::string bytes(8, '\0');
+  putBigEndian(&bytes[0], static_cast<uint64_t>(value), 8);
+  return bytes;
+}
+
+int64_t decodeInt64(const char* bytes) { return static_cast<int64_t>(getBigEndian(bytes, 8)); }
+
+uint32_t decodeUint32(const char* bytes) { return static_cast<uint32_t>(getBigEndian(bytes, 4)); }
+
+std::string encodeCursorReplyHeader(int64_t nextCursor, bool gap) {
+  std::string header = encodeInt64(nextCursor);
+  header.push_back(gap ? 1 : 0);
+  return header;
+}
+
+bool decodeCursorReplyHeader(const std::string& payload, CursorReplyHeader& header) {
+  header = CursorReplyHeader{};
+  if (payload.size() < kCursorReplyHeaderSize) return false;
+  header.nextCursor = decodeInt64(payload.data());
+  header.gap = payload[8] != 0;
+  return true;
+}
+
+void appendExchangeRecord(std::string& out, const ExchangeRecord& record) {
+  char header[kExchangeRecordHeaderSize];
+  header[0] = record.direction;
+  putBigEndian(header + 1, static_cast<uint32_t>(record.data.size()), 4);
+  out.append(header, sizeof header);
+  out += record.data;
+}
+
+ExchangeReply parseExchange(const std::string& payload) {
+  ExchangeReply reply;
+  CursorReplyHeader header;
+  if (!decodeCursorReplyHeader(payload, header)) return reply;
+  reply.nextCursor = header.nextCursor;
+  reply.gap = header.gap;
+  size_t at = kCursorReplyHeaderSize;
+  while (payload.size() - at >= kExchangeRecordHeaderSize) {
+    const size_t length = decodeUint32(payload.data() + at + 1);
+    if (length > payload.size() - at - kExchangeRecordHeaderSize) break;
+    reply.records.push_back({payload[at], payload.substr(at + kExchangeRecordHeaderSize, length)});
+    at += kExchangeRecordHeaderSize + length;
+  }
+  return reply;
+}
+
+}  // namespace kor

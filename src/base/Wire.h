@@ -1,0 +1,70 @@
+#pragma once
+// The bytes of the control protocol, for both sides: request codes, frame headers, integers,
+// the header of cursor replies, and exchange records. Pure, no I/O.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kor {
+
+// Request types; any reply type but kErrorReply is success.
+enum RequestType : uint8_t {
+  kInput = 1,
+  kResize = 2,
+  kReadOutput = 3,
+  kStatus = 4,
+  kKill = 5,
+  kSniff = 6,
+  kHiddenInput = 7,
+};
+constexpr uint8_t kErrorReply = 0x41;
+// Replies claiming more than this are refused before anything is allocated.
+constexpr uint32_t kMaxReplyLength = 256u * 1024 * 1024;
+
+// A frame, the same in both directions: type byte, payload length (4 bytes, big-endian), payload.
+constexpr size_t kFrameHeaderSize = 5;
+struct FrameHeader {
+  uint8_t type = 0;
+  uint32_t length = 0;
+};
+std::string encodeFrameHeader(uint8_t type, uint32_t length);
+FrameHeader decodeFrameHeader(const char* bytes);  // kFrameHeaderSize bytes
+
+std::string encodeInt64(int64_t value);  // big-endian two's complement
+int64_t decodeInt64(const char* bytes);
+uint32_t decodeUint32(const char* bytes);  // big-endian
+
+// Output reads and exchange reads answer with the next cursor (8 bytes), a gap flag (1 byte,
+// non-zero when the cursor had fallen out of what is retained) and then their bytes.
+constexpr size_t kCursorReplyHeaderSize = 9;
+struct CursorReplyHeader {
+  int64_t nextCursor = 0;
+  bool gap = false;
+};
+std::string encodeCursorReplyHeader(int64_t nextCursor, bool gap);
+// False for a payload shorter than the header, which reads as next cursor 0 and gap clear.
+bool decodeCursorReplyHeader(const std::string& payload, CursorReplyHeader& header);
+
+// The exchange record: one entry per transfer between the daemon and the terminal.
+constexpr char kSentMark = '>';      // input written to the terminal; any other byte: output read
+constexpr char kReceivedMark = '<';
+struct ExchangeRecord {
+  char direction = 0;
+  std::string data;
+};
+// A record on the wire: direction byte, data length (4 bytes, big-endian), data.
+constexpr size_t kExchangeRecordHeaderSize = 5;
+void appendExchangeRecord(std::string& out, const ExchangeRecord& record);
+
+// A parsed exchange-read reply: the records in order, where to continue, and the gap flag.
+struct ExchangeReply {
+  std::vector<ExchangeRecord> records;
+  long long nextCursor = 0;
+  bool gap = false;
+};
+// A payload shorter than 9 bytes gives no records, next cursor 0 and gap clear. Records are
+// read while a whole one fits; the first that does not fit and everything after it are ignored.
+ExchangeReply parseExchange(const std::string& payload);
+
+}  // namespace kor
