@@ -1,5 +1,6 @@
 #include "base/FdIo.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -29,6 +30,11 @@ bool writeFully(int fd, const void* data, size_t length) {
     }
   }
   return true;
+}
+
+void setNonBlockingAndCloseOnExec(int fd) {
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+  fcntl(fd, F_SETFD, FD_CLOEXEC);
 }
 
 }  // namespace kor

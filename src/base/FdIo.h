@@ -9,4 +9,7 @@ namespace kor {
 // the descriptor took no bytes at all.
 bool writeFully(int fd, const void* data, size_t length);
 
+// For descriptors an event loop polls: non-blocking, and not inherited by programs it runs.
+void setNonBlockingAndCloseOnExec(int fd);
+
 }  // namespace kor

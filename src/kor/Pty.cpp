@@ -12,6 +12,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "base/FdIo.h"
 #include "base/Signals.h"
 
 #if defined(__linux__)
@@ -90,8 +91,7 @@ PtyChild spawnInPty(const std::vector<std::string>& argv, const std::string& arg
     waitpid(pid, nullptr, 0);
     throw std::runtime_error("cannot execute " + argv[0] + ": " + std::strerror(error));
   }
-  fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-  fcntl(master, F_SETFD, FD_CLOEXEC);
+  setNonBlockingAndCloseOnExec(master);
   return PtyChild{master, pid};
 }
 

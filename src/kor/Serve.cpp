@@ -1,0 +1,122 @@
+#include "kor/Serve.h"
+
+#include <errno.h>
+#include <poll.h>
+
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "kor/Dispatch.h"
+#include "kor/SignalPipe.h"
+#include "kor/Terminal.h"
+
+namespace kor {
+
+namespace {
+
+// Why the session stops now, or "" while it goes on.
+std::string stopReason(const Session& session) {
+  if (terminateSignal()) return "daemon terminated by signal " + std::to_string(terminateSignal());
+  if (session.killRequested) return "killed by request";
+  if (session.ending && (!session.terminal.masterOpen || Clock::now() >= session.endBy))
+    return exitReason(session.terminal.shellStatus);
+  return "";
+}
+
+void endSession(Session& session, const std::string& reason) {
+  flushReplies(session.clients);
+  writeGone(session.files, reason);
+  stopListening(session.files);
+  dropClients(session.clients);
+  hangUpShell(session.terminal);
+}
+
+// The descriptors of one pass: listener, signal pipe, terminal, then one per client.
+struct PollSet {
+  std::vector<struct pollfd> fds;
+  std::vector<Client*> clients;
+  int timeoutMs = 0;
+};
+constexpr size_t kFirstClient = 3;
+
+PollSet pollSetFor(Session& session) {
+  PollSet set;
+  const Terminal& terminal = session.terminal;
+  set.fds.push_back({session.files.listenFd, POLLIN, 0});
+  set.fds.push_back({signalPipeReadEnd(), POLLIN, 0});
+  short terminalEvents = 0;
+  if (terminal.masterOpen) {
+    terminalEvents = POLLIN;
+    if (!terminal.input.empty()) terminalEvents |= POLLOUT;
+  }
+  set.fds.push_back({terminal.masterOpen ? terminal.master : -1, terminalEvents, 0});
+  auto now = Clock::now();
+  auto wake = now + std::chrono::seconds(1);
+  if (session.ending && session.endBy < wake) wake = session.endBy;
+  for (Client& client : session.clients) {
+    short events = 0;
+    if (replyPending(client)) events |= POLLOUT;
+    if (wantsRead(client)) events |= POLLIN;
+    set.fds.push_back({client.fd, events, 0});
+    set.clients.push_back(&client);
+    if (clientDeadline(client) < wake) wake = clientDeadline(client);
+  }
+  set.timeoutMs = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count()) + 1;
+  if (set.timeoutMs < 0) set.timeoutMs = 0;
+  return set;
+}
+
+// One client's events; false when it is done with.
+bool serveClient(Session& session, Client& client, short revents) {
+  bool keep = true;
+  if (revents & (POLLIN | POLLHUP | POLLERR)) {
+    if (wantsRead(client)) {
+      ClientRead read = readClient(client, RequestLimits{session.terminal.inputBytes});
+      if (read == ClientRead::Request) handleRequest(session, client);
+      keep = read != ClientRead::Drop;
+    } else if (!(revents & POLLIN)) {
+      keep = replyPending(client);
+    }
+  }
+  if (keep && replyPending(client)) keep = writeClient(client);
+  else if (keep && client.answered && !replyPending(client) && client.reader.discard == 0) keep = false;
+  if (keep && Clock::now() > clientDeadline(client)) keep = false;
+  return keep;
+}
+
+void servePass(Session& session) {
+  PollSet set = pollSetFor(session);
+  int ready = poll(set.fds.data(), set.fds.size(), set.timeoutMs);
+  if (ready < 0 && errno != EINTR) throw std::runtime_error(std::string("poll: ") + std::strerror(errno));
+
+  if (set.fds[1].revents) {
+    drainSignalPipe();
+    reapShell(session);
+  }
+  const short terminalEvents = set.fds[2].revents;
+  if (terminalEvents & (POLLIN | POLLHUP | POLLERR)) readTerminal(session);
+  if (session.terminal.masterOpen && (terminalEvents & POLLOUT)) writeTerminal(session);
+
+  std::vector<Client*> finished;
+  for (size_t i = 0; i < set.clients.size(); ++i)
+    if (!serveClient(session, *set.clients[i], set.fds[kFirstClient + i].revents)) finished.push_back(set.clients[i]);
+  for (Client* client : finished) {
+    dropClient(*client);
+    session.clients.remove_if([client](const Client& c) { return &c == client; });
+  }
+  // Input queued by this pass goes out at once when the terminal takes it.
+  if (session.terminal.masterOpen && !session.terminal.input.empty()) writeTerminal(session);
+  if (set.fds[0].revents & POLLIN) acceptClients(session.files.listenFd, session.clients);
+}
+
+}  // namespace
+
+void serve(Session& session) {
+  std::string reason;
+  while ((reason = stopReason(session)).empty()) servePass(session);
+  endSession(session, reason);
+}
+
+}  // namespace kor

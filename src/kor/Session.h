@@ -1,0 +1,51 @@
+#pragma once
+// The state of one session daemon, shared by its roles: start-up fills it in, the serve loop
+// runs on it, the terminal and the requests change it.
+#include <sys/types.h>
+
+#include <deque>
+#include <list>
+#include <string>
+
+#include "kor/Clients.h"
+#include "kor/ControlFiles.h"
+#include "kor/ExchangeLog.h"
+#include "kor/KorOptions.h"
+#include "kor/OutputBuffer.h"
+#include "kor/Requests.h"
+
+namespace kor {
+
+struct InputChunk {
+  std::string bytes;
+  size_t written = 0;
+  bool hidden = false;  // a secret: wiped once written or dropped, never recorded
+};
+
+// The shell on its pseudo-terminal.
+struct Terminal {
+  int master = -1;
+  bool masterOpen = false;  // false once the other side has gone
+  pid_t shellPid = -1;
+  bool shellAlive = false;
+  int shellStatus = 0;      // as waitpid left it
+  std::deque<InputChunk> input;  // waiting for the terminal to take it, in order
+  size_t inputBytes = 0;         // bytes of input not written yet
+  TermSize size;
+};
+
+struct Session {
+  KorOptions options;
+  ControlFiles files;
+  Terminal terminal;
+  OutputBuffer output;
+  ExchangeLog exchange;
+  std::list<Client> clients;
+  long long created = 0;
+  long long lastActivity = 0;
+  bool killRequested = false;
+  bool ending = false;  // the shell is gone; draining what it left
+  Clock::time_point endBy;
+};
+
+}  // namespace kor

@@ -1,0 +1,56 @@
+#include "kor/SignalPipe.h"
+
+#include <errno.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+#include "base/FdIo.h"
+#include "base/Signals.h"
+
+namespace kor {
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+volatile sig_atomic_t stopSignal = 0;
+
+void wake(char byte) {
+  int saved = errno;
+  ssize_t ignored = write(signalPipe[1], &byte, 1);
+  (void)ignored;
+  errno = saved;
+}
+
+void onTerminate(int sig) {
+  stopSignal = sig;
+  wake(2);
+}
+
+void onChild(int) { wake(1); }
+
+}  // namespace
+
+void installSignalPipe() {
+  if (pipe(signalPipe) != 0) throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
+  setNonBlockingAndCloseOnExec(signalPipe[0]);
+  setNonBlockingAndCloseOnExec(signalPipe[1]);
+  for (int sig : {SIGPIPE, SIGHUP, SIGINT, SIGQUIT}) setSignalAction(sig, SIG_IGN);
+  setSignalAction(SIGCHLD, onChild, SA_RESTART | SA_NOCLDSTOP);
+  setSignalAction(SIGTERM, onTerminate, SA_RESTART);
+}
+
+int signalPipeReadEnd() { return signalPipe[0]; }
+
+void drainSignalPipe() {
+  char drain[64];
+  while (read(signalPipe[0], drain, sizeof drain) > 0) {
+  }
+}
+
+int terminateSignal() { return stopSignal; }
+
+}  // namespace kor

@@ -1,0 +1,16 @@
+#pragma once
+// The daemon's signals. SIGCHLD and SIGTERM only write a byte to a pipe that the serve loop
+// polls, so they are handled between passes of the loop, never inside it; the signals that
+// would otherwise stop a background daemon (SIGPIPE, SIGHUP, SIGINT, SIGQUIT) are ignored.
+namespace kor {
+
+// Makes the pipe and sets the handlers; raises when the pipe cannot be made.
+void installSignalPipe();
+// The end the serve loop polls.
+int signalPipeReadEnd();
+// Reads away what the handlers wrote.
+void drainSignalPipe();
+// The signal that asked the daemon to stop (SIGTERM), or 0.
+int terminateSignal();
+
+}  // namespace kor
