@@ -2,6 +2,8 @@
 
 #include <map>
 
+#include "ctl/Input.h"
+
 namespace kor {
 
 const char* const kVersion = "7.1.1";
@@ -186,6 +188,12 @@ cxxopts::Options buildCommandOptions(const std::string& command) {
   options.positional_help("");
   options.custom_help(usage);
   return options;
+}
+
+std::string commandHelp(const std::string& command) {
+  std::string text = buildCommandOptions(command).help({""}, true);
+  if (command == "key") text += "\n" + keyNamesHelp();
+  return text;
 }
 
 }  // namespace kor

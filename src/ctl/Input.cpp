@@ -59,6 +59,24 @@ const char* const kFunctionKeys[] = {
 
 }  // namespace
 
+std::string keyNamesHelp() {
+  std::string text = "Key names:\n";
+  std::string line = " ";
+  auto add = [&](const std::string& name) {
+    if (line.size() + 1 + name.size() > 78) {
+      text += line + "\n";
+      line = " ";
+    }
+    line += " " + name;
+  };
+  for (const NamedKey& key : kNamedKeys) add(key.name);
+  for (size_t number = 1; number <= sizeof kFunctionKeys / sizeof kFunctionKeys[0]; ++number)
+    add("f" + std::to_string(number));
+  text += line + "\n\n";
+  text += "  Any other single character is typed as it is; ^X types Ctrl-X (^C, ^D, ^[, ...).\n";
+  return text;
+}
+
 std::string keyBytes(const std::string& keyName) {
   for (const NamedKey& key : kNamedKeys)
     if (keyName == key.name) return key.bytes;

@@ -59,7 +59,7 @@ int dispatch(int argc, char** argv) {
       printOverview();
       return 0;
     }
-    return writeStdout(buildCommandOptions(argv[2]).help({""}, true)) ? 0 : 1;
+    return writeStdout(commandHelp(argv[2])) ? 0 : 1;
   }
   if (command == "open") {
     for (int i = 2; i < argc; ++i) {
@@ -88,7 +88,7 @@ int dispatch(int argc, char** argv) {
     return 2;
   }
   if (args.count("help")) {
-    return writeStdout(options.help({""}, true)) ? 0 : 1;
+    return writeStdout(commandHelp(command)) ? 0 : 1;
   }
   if (command == "sessions") {
     printSessionTable();

@@ -132,3 +132,16 @@ def test_unknown_key_sends_nothing(env, keys, bad):
 def test_key_without_keys(env):
     r = env.korctl("key", "build")
     assert (r.returncode, r.stderr) == (2, b"korctl key: KEY required (try: korctl key build eof)\n")
+
+
+def test_every_listed_key_name_is_accepted(env):
+    """The names under "Key names:" in key --help (what completions offer) are all keys."""
+    text = env.korctl("key", "--help").stdout.decode()
+    listing = text.split("Key names:\n", 1)[1].split("\n\n", 1)[0]
+    names = listing.split()
+    assert {"tab", "eof", "up", "pagedown", "f1", "f12"} <= set(names)
+    fake = env.fake("s")
+    r = env.korctl("key", "s", *names)
+    assert (r.returncode, r.stderr) == (0, b"")
+    assert len(fake.requests) == 1 and len(fake.requests[0][1]) >= len(names)
+    assert env.korctl("help", "key").stdout.decode() == text
