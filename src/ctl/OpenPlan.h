@@ -19,7 +19,9 @@ OpenPlan planOpen(const std::vector<std::string>& words);
 std::string bareHost(const std::string& host);
 // The line the new session's shell runs first.
 std::string setupCommand(const std::string& name, const std::string& userCommand);
-// The sibling kor of korctl when argv0 has a directory and it is executable, else "kor".
-std::string korProgramFor(const std::string& argv0);
+// The sibling kor of korctl when it is executable, else "kor" (found through PATH by execvp).
+// korctl's directory is that of argv0, or for a bare argv0 the first searchPath entry that
+// holds an executable of that name.
+std::string korProgramFor(const std::string& argv0, const char* searchPath);
 
 }  // namespace kor

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <string>
@@ -90,10 +91,29 @@ OpenPlan planOpen(const std::vector<std::string>& words) {
   return plan;
 }
 
-std::string korProgramFor(const std::string& argv0) {
+std::string korProgramFor(const std::string& argv0, const char* searchPath) {
+  std::string directory;
   size_t slash = argv0.rfind('/');
-  if (slash == std::string::npos) return "kor";
-  std::string candidate = argv0.substr(0, slash + 1) + "kor";
+  if (slash != std::string::npos) {
+    directory = argv0.substr(0, slash + 1);
+  } else if (searchPath && !argv0.empty()) {
+    // Started through PATH: the directory the shell found korctl in, as execvp searches it
+    // (an empty entry is the current directory).
+    std::string path = searchPath;
+    for (size_t start = 0;;) {
+      size_t end = path.find(':', start);
+      std::string entry = path.substr(start, end == std::string::npos ? std::string::npos : end - start);
+      std::string dir = entry.empty() ? "./" : entry + "/";
+      if (access((dir + argv0).c_str(), X_OK) == 0) {
+        directory = dir;
+        break;
+      }
+      if (end == std::string::npos) break;
+      start = end + 1;
+    }
+  }
+  if (directory.empty()) return "kor";
+  std::string candidate = directory + "kor";
   return access(candidate.c_str(), X_OK) == 0 ? candidate : "kor";
 }
 
@@ -134,7 +154,7 @@ int openSession(int argc, char** argv) {
   } catch (const std::exception&) {
     // no home directory: there is no framing file either
   }
-  std::string program = korProgramFor(words[0]);
+  std::string program = korProgramFor(words[0], std::getenv("PATH"));
   std::vector<std::string> args = plan.korArgs;
   args.insert(args.begin(), program);
   std::vector<char*> cargs;

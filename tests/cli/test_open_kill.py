@@ -58,6 +58,20 @@ def test_open_executes_sibling_kor_with_arguments(env, stand_in, words, expected
     assert not os.path.exists(framing)
 
 
+def test_open_started_through_path_runs_its_sibling_kor(env, stand_in):
+    """`korctl` found on PATH runs the kor beside it, not another kor earlier on PATH."""
+    korctl, args = stand_in
+    decoy = os.path.join(env.home, "decoy")
+    os.makedirs(decoy)
+    with open(os.path.join(decoy, "kor"), "w") as f:
+        f.write("#!/bin/sh\nexit 9\n")
+    os.chmod(os.path.join(decoy, "kor"), 0o755)
+    path = f"{decoy}:/nonexistent::{os.path.dirname(korctl)}:/usr/bin:/bin"
+    r = env.korctl("open", "s", "h", binary="korctl", env=dict(env.env, PATH=path))
+    assert r.returncode == 7, r.stderr
+    assert args()[:3] == [b"--ctl", b"--name", b"s"]
+
+
 def test_open_usage_errors_and_exec_failure(env, stand_in):
     r = env.korctl("open")
     assert (r.returncode, r.stderr) == (2, b"korctl open: NAME required (korctl open NAME [kor-args...])\n")
