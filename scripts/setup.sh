@@ -8,6 +8,7 @@ packages=(
   python3 python3-pytest
   bash dash zsh fish mksh ksh93u+m yash busybox
   tmux procps util-linux openssh-client
+  scdoc man-db bash-completion dpkg-dev file openssh-server
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -18,5 +19,21 @@ if [ ${#missing[@]} -gt 0 ]; then
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
   echo "setup: installing ${missing[*]}" >&2
   $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # openssh-server is only the sshd program that the tests start themselves on a loopback
+  # port: a new install gets Debian's switch that keeps the system's ssh service from ever
+  # running, and no service starts while packages are installed.
+  case " ${missing[*]} " in
+    *" openssh-server "*) $sudo mkdir -p /etc/ssh && $sudo touch /etc/ssh/sshd_not_to_be_run ;;
+  esac
+  no_services=""
+  if [ ! -e /usr/sbin/policy-rc.d ]; then
+    no_services=/usr/sbin/policy-rc.d
+    printf '#!/bin/sh\nexit 101\n' | $sudo tee "$no_services" >/dev/null
+    $sudo chmod 755 "$no_services"
+  fi
+  status=0
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null ||
+    status=$?
+  [ -z "$no_services" ] || $sudo rm -f "$no_services"
+  exit $status
 fi

@@ -91,6 +91,15 @@ def env():
         shutil.rmtree(home, ignore_errors=True)
 
 
+@pytest.fixture(scope="session")
+def installed(tmp_path_factory):
+    """The build installed by the README's install command under a private prefix."""
+    prefix = str(tmp_path_factory.mktemp("prefix"))
+    subprocess.run([os.path.join(ROOT, "scripts", "install.sh"), prefix], check=True, stdout=subprocess.DEVNULL,
+                   env=dict(os.environ, KORCTL_BUILD=BUILD))
+    return prefix
+
+
 def wait_for(predicate, timeout=10.0, interval=0.05):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
