@@ -51,10 +51,27 @@ bool decodeCursorReplyHeader(const std::string& payload, CursorReplyHeader& head
   return true;
 }
 
+std::string encodeWaitRead(const WaitRead& request) {
+  std::string bytes(1, static_cast<char>(request.readType));
+  bytes += encodeInt64(request.cursor);
+  char wait[4];
+  putBigEndian(wait, request.waitMs, 4);
+  bytes.append(wait, sizeof wait);
+  return bytes;
+}
+
+WaitRead decodeWaitRead(const char* bytes) {
+  return WaitRead{static_cast<uint8_t>(bytes[0]), decodeInt64(bytes + 1), decodeUint32(bytes + 9)};
+}
+
+void encodeExchangeRecordHeader(char* out, char direction, uint32_t length) {
+  out[0] = direction;
+  putBigEndian(out + 1, length, 4);
+}
+
 void appendExchangeRecord(std::string& out, const ExchangeRecord& record) {
   char header[kExchangeRecordHeaderSize];
-  header[0] = record.direction;
-  putBigEndian(header + 1, static_cast<uint32_t>(record.data.size()), 4);
+  encodeExchangeRecordHeader(header, record.direction, static_cast<uint32_t>(record.data.size()));
   out.append(header, sizeof header);
   out += record.data;
 }

@@ -17,6 +17,7 @@ enum RequestType : uint8_t {
   kKill = 5,
   kSniff = 6,
   kHiddenInput = 7,
+  kWaitRead = 9,
 };
 constexpr uint8_t kErrorReply = 0x41;
 // Replies claiming more than this are refused before anything is allocated.
@@ -46,6 +47,22 @@ std::string encodeCursorReplyHeader(int64_t nextCursor, bool gap);
 // False for a payload shorter than the header, which reads as next cursor 0 and gap clear.
 bool decodeCursorReplyHeader(const std::string& payload, CursorReplyHeader& header);
 
+// A waiting read (kWaitRead): the read it stands for (kReadOutput or kSniff), its cursor, and
+// the longest wait in milliseconds. The daemon answers it exactly as that read as soon as the
+// reply would carry bytes (records) or a gap, or once the wait is over, or when the session
+// ends. A daemon that serves it says so with the status field waitRead=1, and answers every
+// output and exchange read with the reply type kWaitRead, so a command learns it from the
+// first reply it gets either way, without asking anything a daemon of its own would not.
+constexpr size_t kWaitReadSize = 13;
+constexpr const char* kWaitReadField = "waitRead";
+struct WaitRead {
+  uint8_t readType = kReadOutput;
+  int64_t cursor = 0;
+  uint32_t waitMs = 0;
+};
+std::string encodeWaitRead(const WaitRead& request);
+WaitRead decodeWaitRead(const char* bytes);  // kWaitReadSize bytes
+
 // The exchange record: one entry per transfer between the daemon and the terminal.
 constexpr char kSentMark = '>';      // input written to the terminal; any other byte: output read
 constexpr char kReceivedMark = '<';
@@ -55,6 +72,7 @@ struct ExchangeRecord {
 };
 // A record on the wire: direction byte, data length (4 bytes, big-endian), data.
 constexpr size_t kExchangeRecordHeaderSize = 5;
+void encodeExchangeRecordHeader(char* out, char direction, uint32_t length);  // 5 bytes
 void appendExchangeRecord(std::string& out, const ExchangeRecord& record);
 
 // A parsed exchange-read reply: the records in order, where to continue, and the gap flag.

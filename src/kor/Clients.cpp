@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -64,28 +65,58 @@ ClientRead readClient(Client& client, const RequestLimits& limits) {
   return result;
 }
 
-void queueReply(Client& client, uint8_t type, std::string payload) {
-  client.replyHeader = encodeFrameHeader(type, static_cast<uint32_t>(payload.size()));
-  client.replyPayload = std::move(payload);  // large replies are never copied again
+void queueReply(Client& client, uint8_t type, ReplyBytes payload) {
+  const size_t length = replySize(payload);
+  client.reply = std::move(payload);  // large payloads are never copied
+  client.reply.head.insert(0, encodeFrameHeader(type, static_cast<uint32_t>(length)));
   client.sent = 0;
   client.answered = true;
 }
 
+void queueReply(Client& client, uint8_t type, std::string payload) {
+  ReplyBytes bytes;
+  bytes.head = std::move(payload);
+  queueReply(client, type, std::move(bytes));
+}
+
 void queueError(Client& client, const std::string& text) { queueReply(client, kErrorReply, text); }
 
-namespace {
-size_t replySize(const Client& client) { return client.replyHeader.size() + client.replyPayload.size(); }
-}  // namespace
+size_t unsentBytes(const Client& client) { return replySize(client.reply) - client.sent; }
 
-bool replyPending(const Client& client) { return client.sent < replySize(client); }
+bool replyPending(const Client& client) { return client.answered && unsentBytes(client) > 0; }
+
+namespace {
+
+// The unsent rest of the reply as a list of buffers for one sendmsg.
+size_t unsentBuffers(const Client& client, struct iovec* buffers, size_t most) {
+  size_t count = 0;
+  size_t skip = client.sent;
+  auto add = [&](const char* data, size_t length) {
+    if (count == most) return;
+    if (skip >= length) {
+      skip -= length;
+      return;
+    }
+    buffers[count].iov_base = const_cast<char*>(data + skip);
+    buffers[count].iov_len = length - skip;
+    skip = 0;
+    ++count;
+  };
+  add(client.reply.head.data(), client.reply.head.size());
+  for (const BytePiece& piece : client.reply.pieces) add(piece.data, piece.length);
+  return count;
+}
+
+}  // namespace
 
 bool writeClient(Client& client) {
   while (replyPending(client)) {
-    size_t headerSize = client.replyHeader.size();
-    const char* from = client.sent < headerSize ? client.replyHeader.data() + client.sent
-                                                : client.replyPayload.data() + (client.sent - headerSize);
-    size_t count = client.sent < headerSize ? headerSize - client.sent : replySize(client) - client.sent;
-    ssize_t put = send(client.fd, from, count, MSG_NOSIGNAL);
+    struct iovec buffers[64];
+    struct msghdr message;
+    std::memset(&message, 0, sizeof message);
+    message.msg_iov = buffers;
+    message.msg_iovlen = unsentBuffers(client, buffers, sizeof buffers / sizeof buffers[0]);
+    ssize_t put = sendmsg(client.fd, &message, MSG_NOSIGNAL);
     if (put < 0) {
       if (errno == EINTR) continue;
       return errno == EAGAIN || errno == EWOULDBLOCK;
@@ -93,11 +124,28 @@ bool writeClient(Client& client) {
     client.sent += static_cast<size_t>(put);
     client.lastProgress = Clock::now();
   }
+  client.reply = ReplyBytes{};  // the blocks it held may go now
+  client.sent = 0;
   // The reply is out; keep the connection only while an oversized payload is still arriving.
   return client.reader.discard > 0;
 }
 
-Clock::time_point clientDeadline(const Client& client) { return client.lastProgress + kClientTimeout; }
+void park(Client& client, const WaitRead& request) {
+  client.waiting = request;
+  const auto wait = std::min<Clock::duration>(std::chrono::milliseconds(request.waitMs), kMaxReadWait);
+  client.waitingUntil = Clock::now() + wait;
+}
+
+bool isParked(const Client& client) { return client.waitingUntil != Clock::time_point::max(); }
+
+void unpark(Client& client) {
+  client.waitingUntil = Clock::time_point::max();
+  client.lastProgress = Clock::now();  // its reply gets the usual time to go out
+}
+
+Clock::time_point clientDeadline(const Client& client) {
+  return isParked(client) ? client.waitingUntil : client.lastProgress + kClientTimeout;
+}
 
 void dropClient(Client& client) {
   if (client.reader.type == kHiddenInput) wipe(client.reader.payload);

@@ -7,6 +7,7 @@
 #include <list>
 #include <string>
 
+#include "kor/ByteChain.h"
 #include "kor/RequestReader.h"
 
 namespace kor {
@@ -16,14 +17,19 @@ using Clock = std::chrono::steady_clock;
 // A client that makes no progress for this long is dropped.
 constexpr auto kClientTimeout = std::chrono::seconds(10);
 
+// The longest a waiting read waits; a client asking longer is answered after this.
+constexpr auto kMaxReadWait = std::chrono::seconds(60);
+
 struct Client {
   int fd = -1;
   RequestReader reader;
   bool answered = false;  // a reply is queued (it may still be going out)
-  std::string replyHeader;  // the reply frame's header, then its payload, sent in that order
-  std::string replyPayload;
-  size_t sent = 0;          // bytes of header and payload sent
+  ReplyBytes reply;       // the whole reply frame, header first
+  size_t sent = 0;        // bytes of it sent
   Clock::time_point lastProgress;
+  // A waiting read parked until its read has something to say, or until this time.
+  WaitRead waiting;
+  Clock::time_point waitingUntil = Clock::time_point::max();
 };
 
 // Overwrites a secret before its memory is given back.
@@ -45,12 +51,22 @@ ClientRead readClient(Client& client, const RequestLimits& limits);
 bool wantsRead(const Client& client);
 
 void queueReply(Client& client, uint8_t type, std::string payload);
+// A reply whose payload is the bytes of `payload` (its head, then its pieces), sent from where
+// they are.
+void queueReply(Client& client, uint8_t type, ReplyBytes payload);
 void queueError(Client& client, const std::string& text);
 bool replyPending(const Client& client);
+// Bytes of the queued reply not sent yet.
+size_t unsentBytes(const Client& client);
+
+void park(Client& client, const WaitRead& request);
+bool isParked(const Client& client);
+void unpark(Client& client);
 // Sends what is pending; false when the client is done with.
 bool writeClient(Client& client);
 
-// When the client is dropped unless it makes progress first.
+// When the client is dropped unless it makes progress first; for a parked waiting read, when
+// its wait is over.
 Clock::time_point clientDeadline(const Client& client);
 
 // Wipes a secret the client carried and closes it.

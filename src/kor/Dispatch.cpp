@@ -40,7 +40,39 @@ void serveResize(Session& session, Client& client) {
 
 int64_t cursorOf(const Client& client) { return decodeInt64(client.reader.payload.data()); }
 
+bool readReady(const Session& session, const WaitRead& read) {
+  return read.readType == kSniff ? exchangeReady(session.exchange, read.cursor)
+                                 : outputReady(session.output, read.cursor);
+}
+
+void answerRead(Session& session, Client& client, uint8_t readType, int64_t cursor) {
+  // Every read reply says that waiting reads are served (see kWaitRead).
+  queueReply(client, kWaitRead,
+             readType == kSniff ? exchangeReadReply(session.exchange, cursor) : outputReadReply(session.output, cursor));
+}
+
+void serveWaitRead(Session& session, Client& client) {
+  const WaitRead read = decodeWaitRead(client.reader.payload.data());
+  if (read.readType != kReadOutput && read.readType != kSniff)
+    return queueError(client, "a waiting read stands for an output read (3) or an exchange read (6), not " +
+                                  std::to_string(read.readType));
+  if (read.waitMs == 0 || readReady(session, read) || session.ending)
+    return answerRead(session, client, read.readType, read.cursor);
+  park(client, read);
+}
+
 }  // namespace
+
+void answerWaiters(Session& session, bool all) {
+  const auto now = Clock::now();
+  for (Client& client : session.clients) {
+    if (!isParked(client)) continue;
+    if (all || now >= client.waitingUntil || readReady(session, client.waiting)) {
+      unpark(client);
+      answerRead(session, client, client.waiting.readType, client.waiting.cursor);
+    }
+  }
+}
 
 SessionStatus statusOf(const Session& session) {
   SessionStatus status;
@@ -68,9 +100,10 @@ void handleRequest(Session& session, Client& client) {
     case kResize:
       return serveResize(session, client);
     case kReadOutput:
-      return queueReply(client, kReadOutput, outputReadReply(session.output, cursorOf(client)));
     case kSniff:
-      return queueReply(client, kSniff, exchangeReadReply(session.exchange, cursorOf(client)));
+      return answerRead(session, client, type, cursorOf(client));
+    case kWaitRead:
+      return serveWaitRead(session, client);
     case kStatus:
       return queueReply(client, kStatus, formatStatus(statusOf(session)));
     case kKill:

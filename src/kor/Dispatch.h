@@ -8,6 +8,10 @@ namespace kor {
 // Serves the client's complete request against the session and queues the reply.
 void handleRequest(Session& session, Client& client);
 
+// Answers the parked waiting reads that have something to say, or whose wait is over; with
+// `all`, every one of them (the session ends).
+void answerWaiters(Session& session, bool all);
+
 // The status record's fields as they stand.
 SessionStatus statusOf(const Session& session);
 

@@ -31,6 +31,8 @@ std::string checkRequestHeader(uint8_t type, uint32_t length) {
       return length == 8 ? "" : sizeError("read", 8, length);
     case kSniff:
       return length == 8 ? "" : sizeError("sniff", 8, length);
+    case kWaitRead:
+      return length == kWaitReadSize ? "" : sizeError("waiting read", kWaitReadSize, length);
     case kStatus:
       return length == 0 ? "" : sizeError("status", 0, length);
     case kKill:
@@ -86,6 +88,7 @@ std::string formatStatus(const SessionStatus& s) {
   add("scrollback", std::to_string(s.scrollback));
   add("rows", std::to_string(s.rows));
   add("cols", std::to_string(s.cols));
+  add(kWaitReadField, "1");
   return text;
 }
 

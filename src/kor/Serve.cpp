@@ -26,6 +26,7 @@ std::string stopReason(const Session& session) {
 }
 
 void endSession(Session& session, const std::string& reason) {
+  answerWaiters(session, true);
   flushReplies(session.clients);
   writeGone(session.files, reason);
   stopListening(session.files);
@@ -98,6 +99,7 @@ void servePass(Session& session) {
   const short terminalEvents = set.fds[2].revents;
   if (terminalEvents & (POLLIN | POLLHUP | POLLERR)) readTerminal(session);
   if (session.terminal.masterOpen && (terminalEvents & POLLOUT)) writeTerminal(session);
+  answerWaiters(session, false);
 
   std::vector<Client*> finished;
   for (size_t i = 0; i < set.clients.size(); ++i)
@@ -108,6 +110,7 @@ void servePass(Session& session) {
   }
   // Input queued by this pass goes out at once when the terminal takes it.
   if (session.terminal.masterOpen && !session.terminal.input.empty()) writeTerminal(session);
+  answerWaiters(session, false);  // what that input added to the exchange record
   if (set.fds[0].revents & POLLIN) acceptClients(session.files.listenFd, session.clients);
 }
 

@@ -3,9 +3,11 @@
 #include <errno.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/uio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <ctime>
@@ -66,19 +68,21 @@ void typeSetupLine(Session& session) {
   }
 }
 
-void recordOutput(Session& session, const char* data, size_t length) {
-  appendOutput(session.output, data, length);
-  appendExchange(session.exchange, kReceivedMark, data, length);
-  session.lastActivity = now();
-}
-
 void readTerminal(Session& session) {
-  static char buffer[kReadBlock];
   Terminal& terminal = session.terminal;
   for (int i = 0; i < kReadsPerPass && terminal.masterOpen; ++i) {
-    ssize_t got = read(terminal.master, buffer, sizeof buffer);
+    // Straight into the output window; the exchange record takes its copy from there.
+    AppendRoom room = outputRoom(session.output, kReadBlock);
+    struct iovec parts[2];
+    for (int p = 0; p < room.count; ++p) parts[p] = {room.data[p], room.length[p]};
+    ssize_t got = room.count == 1 ? read(terminal.master, room.data[0], room.length[0])
+                                  : readv(terminal.master, parts, room.count);
     if (got > 0) {
-      recordOutput(session, buffer, static_cast<size_t>(got));
+      const size_t first = std::min(static_cast<size_t>(got), room.length[0]);
+      appendExchange(session.exchange, kReceivedMark, room.data[0], first, room.data[1],
+                     static_cast<size_t>(got) - first);
+      commitOutput(session.output, static_cast<size_t>(got));
+      session.lastActivity = now();
       continue;
     }
     if (got < 0 && errno == EINTR) continue;

@@ -19,11 +19,8 @@ void startShell(Session& session, const Program& program);
 // Types the session's set-up line, waiting up to a few seconds for the terminal to take it.
 void typeSetupLine(Session& session);
 
-// Every byte the terminal produces passes through here, once, in order: the output stream,
-// the exchange record and the activity time.
-void recordOutput(Session& session, const char* data, size_t length);
-// Reads terminal output (a bounded amount per call); marks the terminal closed once the
-// other side has gone.
+// Reads terminal output (a bounded amount per call) into the output stream, the exchange
+// record and the activity time; marks the terminal closed once the other side has gone.
 void readTerminal(Session& session);
 
 // Queues input for the terminal, behind what is already waiting.

@@ -226,9 +226,12 @@ def resize_payload(rows, cols):
 
 
 @pytest.mark.parametrize("frame, text", [
-    (struct.pack(">BI", 9, 0), b"unknown request type 9"),
+    (struct.pack(">BI", 99, 0), b"unknown request type 99"),
     (struct.pack(">BI", 3, 7) + b"\0" * 7, b"read request needs 8 payload bytes, got 7"),
     (struct.pack(">BI", 6, 0), b"sniff request needs 8 payload bytes, got 0"),
+    (struct.pack(">BI", 9, 8) + b"\0" * 8, b"waiting read request needs 13 payload bytes, got 8"),
+    (struct.pack(">BI", 9, 13) + struct.pack(">BqI", 4, 0, 100),
+     b"a waiting read stands for an output read (3) or an exchange read (6), not 4"),
     (struct.pack(">BI", 4, 1) + b"x", b"status request needs 0 payload bytes, got 1"),
     (struct.pack(">BI", 5, 2) + b"xx", b"kill request needs 0 payload bytes, got 2"),
     # Refused from the header alone: the payload is never sent.
@@ -333,6 +336,65 @@ def test_follower_sees_every_byte_of_a_large_print_in_order(env):
     assert start >= 0
     got = bytes(stream[start:start + len(expected)])
     assert hashlib.sha256(got).hexdigest() == hashlib.sha256(expected).hexdigest()
+
+
+def waiting_read(path, kind, cursor, wait_ms):
+    """Sends a waiting read; returns the socket, to read its reply from later."""
+    s = socket.socket(socket.AF_UNIX)
+    s.settimeout(30)
+    s.connect(path)
+    s.sendall(struct.pack(">BI", 9, 13) + struct.pack(">BqI", kind, cursor, wait_ms))
+    return s
+
+
+def waiting_reply(s):
+    """(seconds until the reply came, reply type, next cursor, gap, body) of a waiting read."""
+    start = time.monotonic()
+    with s:
+        kind, length = struct.unpack(">BI", kw.recv_exact(s, 5))
+        body = kw.recv_exact(s, length)
+    nxt, gap = struct.unpack(">qB", body[:9])
+    return time.monotonic() - start, kind, nxt, bool(gap), body[9:]
+
+
+def test_waiting_reads(env):
+    env.open("s", "/bin/bash", "--scrollback", "64K")
+    path = env.socket_path("s")
+    run_in(path, b"stty -echo", b"DONE7")
+    assert kw.status(path)["waitRead"] == "1"
+    assert kw.exchange(path, kw.READ, struct.pack(">q", 0))[0] == 9  # every read reply says so
+    head = int(kw.status(path)["headCursor"])
+
+    # Nothing past the cursor: the reply comes when the wait is over, empty, at the head.
+    t, kind, nxt, gap, body = waiting_reply(waiting_read(path, kw.READ, head, 400))
+    assert 0.35 <= t < 10 and (kind, nxt, gap, body) == (9, head, False, b"")
+    # Something past the cursor, or a gap: at once.
+    for cursor, gap_expected in ((head - 3, False), (-1, False)):
+        t, _, nxt, gap, body = waiting_reply(waiting_read(path, kw.READ, cursor, 20000))
+        assert t < 5 and nxt == head and gap == gap_expected and body
+    run_in(path, b"seq 1 20000 >/dev/null; for i in $(seq 1 9000); do echo line-$i; done", b"DONE8")
+    t, _, _, gap, body = waiting_reply(waiting_read(path, kw.READ, 0, 20000))
+    assert t < 5 and gap and len(body) == 65536
+
+    # Output that arrives while parked ends the wait; so do input records for an exchange read.
+    head = int(kw.status(path)["headCursor"])
+    sniff_next = kw.sniff(path, -1)[0]
+    output = waiting_read(path, kw.READ, head, 20000)
+    exchange = waiting_read(path, kw.SNIFF, sniff_next, 20000)
+    idle = waiting_read(path, kw.READ, head + 10 ** 9, 20000)  # beyond the head: waits its time
+    time.sleep(0.3)
+    start = time.monotonic()
+    for _ in range(3):
+        kw.status(path)  # parked reads hold nobody up
+    kw.send(path, b"echo wa''ke\n")
+    t, _, nxt, _, body = waiting_reply(output)
+    assert time.monotonic() - start < 5 and b"wake" in kw.output_since(path, head) and nxt > head and body
+    t, kind, nxt, _, body = waiting_reply(exchange)
+    assert kind == 9 and nxt > sniff_next and body[:1] in (b">", b"<")
+    # The session's end answers a read still parked, as the reply of an ordinary read.
+    kw.exchange(path, kw.KILL)
+    t, kind, nxt, gap, body = waiting_reply(idle)
+    assert t < 5 and kind == 9 and nxt >= head and body == b""
 
 
 def test_exchange_record_and_hidden_input(env):

@@ -17,10 +17,11 @@ TEST(KorRequests, HeaderChecks) {
       {3, 8, true}, {3, 7, false},       {6, 8, true},                 {6, 9, false},
       {4, 0, true}, {4, 1, false},       {5, 0, true},                 {5, 3, false},
       {2, 8, true}, {0, 0, false},       {8, 0, false},                {0x41, 0, false},
+      {9, 13, true}, {9, 8, false},
   };
   for (const Case& c : cases)
     EXPECT_EQ(checkRequestHeader(c.type, c.length).empty(), c.ok) << int(c.type) << " " << c.length;
-  EXPECT_EQ(checkRequestHeader(9, 0), "unknown request type 9");
+  EXPECT_EQ(checkRequestHeader(99, 0), "unknown request type 99");
 }
 
 TEST(KorRequests, ResizeAppliesOnlyWhatTheTerminalCanTake) {

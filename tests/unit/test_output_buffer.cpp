@@ -16,7 +16,7 @@ struct Read {
 };
 
 Read readAt(const OutputBuffer& buffer, int64_t cursor) {
-  std::string reply = outputReadReply(buffer, cursor);
+  std::string reply = flatten(outputReadReply(buffer, cursor));
   return Read{decodeInt64(reply.data()), reply[8] != 0, reply.substr(9)};
 }
 
@@ -26,7 +26,7 @@ void append(OutputBuffer& buffer, const std::string& text) { appendOutput(buffer
 
 TEST(OutputBuffer, ReadsByCursorWithinTheWindow) {
   OutputBuffer buffer = makeOutputBuffer(8);
-  EXPECT_TRUE(buffer.blocks.empty());  // nothing allocated before output arrives
+  EXPECT_TRUE(buffer.chain.blocks.empty());  // nothing allocated before output arrives
   Read empty = readAt(buffer, -1);
   EXPECT_EQ(empty.next, 0);
   EXPECT_FALSE(empty.gap);
@@ -58,9 +58,9 @@ TEST(OutputBuffer, ReadsByCursorWithinTheWindow) {
 }
 
 TEST(OutputBuffer, GrowsOnlyAsOutputArrivesAndKeepsTheNewestBytes) {
-  OutputBuffer buffer = makeOutputBuffer(3 * kOutputBlock + 5);
+  OutputBuffer buffer = makeOutputBuffer(3 * kLargestBlock + 5);
   append(buffer, "x");
-  EXPECT_LT(buffer.blocks.front().capacity(), kOutputBlock);
+  EXPECT_LT(buffer.chain.blocks.front()->capacity, kLargestBlock);
   std::string stream = "x";
   for (int i = 0; i < 5000; ++i) {
     std::string piece = std::to_string(i) + ",";
@@ -70,10 +70,10 @@ TEST(OutputBuffer, GrowsOnlyAsOutputArrivesAndKeepsTheNewestBytes) {
   EXPECT_EQ(readAt(buffer, 0).data, stream);
   // Across block boundaries, the window keeps exactly the newest limit bytes.
   std::string big;
-  for (int i = 0; big.size() < 10 * kOutputBlock; ++i) big += std::to_string(i) + ";";
+  for (int i = 0; big.size() < 10 * kLargestBlock; ++i) big += std::to_string(i) + ";";
   for (size_t at = 0; at < big.size(); at += 70000) append(buffer, big.substr(at, 70000));
   stream += big;
-  EXPECT_LE(buffer.blocks.size(), 4u);  // memory: the limit plus one block
+  EXPECT_LE(buffer.chain.blocks.size(), 4u);  // memory: the limit plus one block
   EXPECT_EQ(readAt(buffer, -1).data, stream.substr(stream.size() - buffer.limit));
   EXPECT_EQ(readAt(buffer, buffer.head - 3).data, stream.substr(stream.size() - 3));
   // One write larger than the window keeps only its tail.

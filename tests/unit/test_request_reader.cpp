@@ -53,7 +53,7 @@ TEST(RequestReader, FramesInAnyPieces) {
       {"bytes past the frame are ignored", frame(1, 2, "ab") + frame(4, 0) + "junk", {}, ReadState::Complete, "ab", "", 0},
       {"half a header", std::string("\x01\0\0", 3), {}, ReadState::NeedMore, "", "", 2},
       {"half a payload", frame(1, 100, "abc"), {}, ReadState::NeedMore, "abc", "", 97},
-      {"unknown type", frame(9, 0), {}, ReadState::Rejected, "", "unknown request type 9", 0},
+      {"unknown type", frame(99, 0), {}, ReadState::Rejected, "", "unknown request type 99", 0},
       {"short read cursor, payload skipped", frame(3, 7, std::string(7, 'x')), {}, ReadState::Rejected, "",
        "read request needs 8 payload bytes, got 7", 0},
       {"oversized input refused from its header", frame(1, inputLimit + 1, "abc"), {}, ReadState::Rejected, "",
