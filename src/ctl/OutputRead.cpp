@@ -11,13 +11,9 @@ namespace kor {
 std::string encodeCursor(long long cursor) { return encodeInt64(cursor); }
 
 OutputChunk parseOutputReply(const std::string& payload) {
-  OutputChunk chunk;
   CursorReplyHeader header;
-  if (!decodeCursorReplyHeader(payload, header)) return chunk;
-  chunk.nextCursor = header.nextCursor;
-  chunk.gap = header.gap;
-  chunk.data = payload.substr(kCursorReplyHeaderSize);
-  return chunk;
+  if (!decodeCursorReplyHeader(payload, header)) return OutputChunk{};
+  return OutputChunk{payload.substr(kCursorReplyHeaderSize), header.nextCursor, header.gap};
 }
 
 bool fetchOutput(const std::string& name, long long cursor, OutputChunk& chunk, bool quiet) {
