@@ -149,7 +149,9 @@ def test_expect_through_megabytes_with_an_open_title_sequence(env):
     big = b"\x1b]0;" + b"x" * (8 << 20)
     fake = env.fake("s", [read_reply(1, big), read_reply(2, b"DONE 42")],
                     handler=lambda kind, payload: read_reply(2))
-    r = env.korctl("expect", "s", "DONE [0-9]+", "--cursor", "0", timeout=120)
+    # Under the sanitizers 8 MiB take many seconds of CPU; on a loaded machine more than the
+    # default 30 s of wall time.
+    r = env.korctl("expect", "s", "DONE [0-9]+", "--cursor", "0", "--timeout", "300", timeout=360)
     assert r.returncode == 0, r.stderr
     assert r.stdout == b"0;" + b"x" * (8 << 20) + b"DONE 42\n"
     assert r.stderr == b"next-cursor: 2\n"
