@@ -16,6 +16,7 @@
 #include "ctl/Commands.h"
 #include "ctl/OpenHelp.h"
 #include "ctl/OpenPlan.h"
+#include "ctl/RemoteLogin.h"
 
 namespace kor {
 
@@ -120,7 +121,8 @@ std::string korProgramFor(const std::string& argv0, const char* searchPath) {
 namespace {
 
 int reportRunning(const OpenPlan& plan) {
-  std::string host = statusFields(plan.target)["host"];
+  StatusMap status = statusFields(plan.target);
+  std::string host = status["host"];
   if (!plan.host.empty() && plan.host.find_first_of("@.") != std::string::npos && !host.empty() &&
       bareHost(host) != bareHost(plan.host)) {
     std::fprintf(stderr,
@@ -131,7 +133,10 @@ int reportRunning(const OpenPlan& plan) {
   }
   std::fprintf(stderr, "korctl: session '%s' already running (%s)\n", plan.name.c_str(),
                host.empty() ? "?" : host.c_str());
-  return 0;
+  const std::string waiting = loginWaitText(plan.name, status);
+  if (waiting.empty()) return 0;
+  std::fprintf(stderr, "korctl: %s\n", waiting.c_str());
+  return kOpenLoginPending;
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "ctl/MarkerFrame.h"
 #include "ctl/OscFrame.h"
 #include "ctl/OutputRead.h"
+#include "ctl/RemoteLogin.h"
 #include "ctl/RunCommand.h"
 #include "ctl/ShellDetect.h"
 
@@ -125,6 +126,8 @@ SettleResult settleOutput(const std::string& name, int quietMs, bool needChange)
 
 int runCommand(const std::string& name, const std::string& cmd, int framing, double timeoutSeconds) {
   if (isBlankCommand(cmd)) return 0;
+  // Before anything is typed (the shell probe included): never into a login prompt.
+  if (int waiting = awaitLogin(name, durationMillis(timeoutSeconds), timeoutSeconds)) return waiting;
 
   ShellTraits traits;
   if (framing == kFramingOsc133) {

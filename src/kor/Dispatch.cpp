@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "kor/Login.h"
 #include "kor/Pty.h"
 #include "kor/Terminal.h"
 
@@ -80,7 +81,7 @@ SessionStatus statusOf(const Session& session) {
   status.host = session.options.host;
   status.pid = getpid();
   status.shellPid = session.terminal.shellPid;
-  status.connected = session.terminal.shellAlive;
+  status.connected = session.terminal.shellAlive && !session.login.pending;
   status.created = session.created;
   status.lastActivity = session.lastActivity;
   status.headCursor = session.output.head;
@@ -88,6 +89,8 @@ SessionStatus statusOf(const Session& session) {
   status.scrollback = session.output.limit;
   status.rows = session.terminal.size.rows;
   status.cols = session.terminal.size.cols;
+  status.login = loginStateOf(session);
+  status.loginPrompt = session.login.prompt;
   return status;
 }
 

@@ -24,6 +24,19 @@ unsigned long long parseNumber(const std::string& text, unsigned long long max, 
 
 }  // namespace
 
+double parseSeconds(const std::string& text) {
+  const std::string bad = "invalid time '" + text + "' (use seconds, e.g. 30 or 2.5)";
+  size_t used = 0;
+  double seconds = 0;
+  try {
+    seconds = std::stod(text, &used);
+  } catch (const std::exception&) {
+    throw std::runtime_error(bad);
+  }
+  if (used != text.size() || !(seconds > 0) || seconds > 1e9) throw std::runtime_error(bad);
+  return seconds;
+}
+
 size_t parseByteSize(const std::string& text) {
   const std::string bad = "invalid size '" + text + "' (use bytes or a K, M or G suffix, e.g. 64M)";
   size_t digits = 0;
@@ -88,7 +101,7 @@ KorOptions parseKorArgs(const std::vector<std::string>& args) {
       inlineValue = true;
     }
     static const char* const valued[] = {"--name", "--ctl-socket", "--command", "--shell",
-                                         "--scrollback", "--size"};
+                                         "--scrollback", "--size", "--login-timeout"};
     bool known = false;
     for (const char* option : valued) known = known || key == option;
     if (!known) throw std::runtime_error("unknown option '" + word + "' (see kor --help)");
@@ -101,6 +114,7 @@ KorOptions parseKorArgs(const std::vector<std::string>& args) {
     else if (key == "--command") options.command = value;
     else if (key == "--shell") options.shell = value;
     else if (key == "--size") parseTermSize(value, options.rows, options.cols);
+    else if (key == "--login-timeout") options.loginTimeout = parseSeconds(value);
     else if (key == "--scrollback") {
       options.scrollback = parseByteSize(value);
       sawScrollback = true;
@@ -139,6 +153,7 @@ std::string korHelpText() {
          "  --shell PATH          local shell (default: $SHELL, the password database, /bin/sh)\n"
          "  --scrollback SIZE     output kept for readers (default 64M, at most 255.9M)\n"
          "  --size ROWSxCOLS      initial terminal size (default 24x80)\n"
+         "  --login-timeout S     wait up to S seconds for a remote login (default 30)\n"
          "  -h, --help            print this help\n";
 }
 
@@ -147,7 +162,7 @@ bool isLocalHost(const std::string& host, const std::string& ownHostName) {
          (!ownHostName.empty() && host == ownHostName);
 }
 
-std::vector<std::string> sshCommand(const std::string& host) {
+std::vector<std::string> sshCommand(const std::string& host, const std::string& loginNotice) {
   std::string target = host;
   std::string port;
   size_t at = target.find('@');
@@ -157,7 +172,8 @@ std::vector<std::string> sshCommand(const std::string& host) {
     port = target.substr(colon + 1);
     target.erase(colon);
   }
-  std::vector<std::string> command{"ssh", "-tt"};
+  std::vector<std::string> command{"ssh", "-tt", "-o", "ControlPath=none", "-o", "PermitLocalCommand=yes",
+                                   "-o", "LocalCommand=" + loginNotice};
   if (!port.empty()) {
     command.push_back("-p");
     command.push_back(port);

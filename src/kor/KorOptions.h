@@ -22,6 +22,7 @@ struct KorOptions {
   size_t scrollback = kDefaultScrollback;
   int rows = 24;
   int cols = 80;
+  double loginTimeout = 30;  // seconds the foreground waits for a remote login
   std::string host;
 };
 
@@ -29,6 +30,8 @@ struct KorOptions {
 KorOptions parseKorArgs(const std::vector<std::string>& args);
 // "65536", "512K", "64M", "64MiB", "1G" -> bytes; raises on anything else.
 size_t parseByteSize(const std::string& text);
+// "30", "2.5" -> seconds, more than 0; raises on anything else.
+double parseSeconds(const std::string& text);
 // "24x80" -> rows and columns, each 1..65535; raises on anything else.
 void parseTermSize(const std::string& text, int& rows, int& cols);
 
@@ -36,7 +39,9 @@ std::string korHelpText();
 
 // A host that means this machine: localhost, 127.0.0.1, ::1 or the machine's own name.
 bool isLocalHost(const std::string& host, const std::string& ownHostName);
-// [user@]host[:port] -> the ssh command that logs in to it with a terminal.
-std::vector<std::string> sshCommand(const std::string& host);
+// [user@]host[:port] -> the ssh command that logs in to it with a terminal and, once logged
+// in, runs loginNotice on this machine. Connections are not shared with other ssh processes:
+// one that rides on another's connection would never run the notice.
+std::vector<std::string> sshCommand(const std::string& host, const std::string& loginNotice);
 
 }  // namespace kor

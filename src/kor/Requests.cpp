@@ -89,6 +89,8 @@ std::string formatStatus(const SessionStatus& s) {
   add("rows", std::to_string(s.rows));
   add("cols", std::to_string(s.cols));
   add(kWaitReadField, "1");
+  add("login", s.login);
+  if (!s.loginPrompt.empty()) add("loginPrompt", s.loginPrompt);
   return text;
 }
 

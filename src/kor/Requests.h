@@ -38,6 +38,8 @@ struct SessionStatus {
   size_t scrollback = 0;
   int rows = 0;
   int cols = 0;
+  std::string login = "done";  // "connecting", "prompt" while a remote login waits
+  std::string loginPrompt;     // what ssh asks, while login is "prompt"
 };
 
 std::string formatStatus(const SessionStatus& status);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "kor/Dispatch.h"
+#include "kor/Login.h"
 #include "kor/SignalPipe.h"
 #include "kor/Terminal.h"
 
@@ -21,11 +22,12 @@ std::string stopReason(const Session& session) {
   if (terminateSignal()) return "daemon terminated by signal " + std::to_string(terminateSignal());
   if (session.killRequested) return "killed by request";
   if (session.ending && (!session.terminal.masterOpen || Clock::now() >= session.endBy))
-    return exitReason(session.terminal.shellStatus);
+    return exitReason(session.terminal.shellStatus, session.login.remote ? "ssh" : "shell");
   return "";
 }
 
-void endSession(Session& session, const std::string& reason) {
+void endSession(Session& session, const std::string& stopped) {
+  std::string reason = finishLogin(session, stopped);
   answerWaiters(session, true);
   flushReplies(session.clients);
   writeGone(session.files, reason);
@@ -42,7 +44,7 @@ struct PollSet {
 };
 constexpr size_t kFirstClient = 3;
 
-PollSet pollSetFor(Session& session) {
+PollSet pollSetFor(Session& session, Clock::time_point due) {
   PollSet set;
   const Terminal& terminal = session.terminal;
   set.fds.push_back({session.files.listenFd, POLLIN, 0});
@@ -56,6 +58,7 @@ PollSet pollSetFor(Session& session) {
   auto now = Clock::now();
   auto wake = now + std::chrono::seconds(1);
   if (session.ending && session.endBy < wake) wake = session.endBy;
+  if (due < wake) wake = due;
   for (Client& client : session.clients) {
     short events = 0;
     if (replyPending(client)) events |= POLLOUT;
@@ -88,7 +91,7 @@ bool serveClient(Session& session, Client& client, short revents) {
 }
 
 void servePass(Session& session) {
-  PollSet set = pollSetFor(session);
+  PollSet set = pollSetFor(session, advanceLogin(session));
   int ready = poll(set.fds.data(), set.fds.size(), set.timeoutMs);
   if (ready < 0 && errno != EINTR) throw std::runtime_error(std::string("poll: ") + std::strerror(errno));
 

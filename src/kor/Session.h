@@ -34,8 +34,22 @@ struct Terminal {
   TermSize size;
 };
 
+// How far a session has logged in (Login.h). A local shell is logged in from the start.
+struct LoginState {
+  bool remote = false;
+  bool pending = false;       // ssh has not reported the login done yet
+  std::string prompt;         // what ssh asks right now, "" when nothing
+  bool quietChecked = true;   // output since the last look has been looked at
+  Clock::time_point lastOutput;
+  std::string tail;           // the newest output of a remote session, for prompts and the end
+  int ready = -1;             // the foreground's report pipe, while it waits
+  int lockFd = -1;            // the start lock, held until the foreground has its report
+  Clock::time_point reportBy;
+};
+
 struct Session {
   KorOptions options;
+  LoginState login;
   ControlFiles files;
   Terminal terminal;
   OutputBuffer output;

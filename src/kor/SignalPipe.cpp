@@ -17,6 +17,7 @@ namespace {
 
 int signalPipe[2] = {-1, -1};
 volatile sig_atomic_t stopSignal = 0;
+volatile sig_atomic_t loginNotice = 0;
 
 void wake(char byte) {
   int saved = errno;
@@ -32,6 +33,11 @@ void onTerminate(int sig) {
 
 void onChild(int) { wake(1); }
 
+void onLoginNotice(int) {
+  loginNotice = 1;
+  wake(3);
+}
+
 }  // namespace
 
 void installSignalPipe() {
@@ -41,6 +47,7 @@ void installSignalPipe() {
   for (int sig : {SIGPIPE, SIGHUP, SIGINT, SIGQUIT}) setSignalAction(sig, SIG_IGN);
   setSignalAction(SIGCHLD, onChild, SA_RESTART | SA_NOCLDSTOP);
   setSignalAction(SIGTERM, onTerminate, SA_RESTART);
+  setSignalAction(SIGUSR1, onLoginNotice, SA_RESTART);
 }
 
 int signalPipeReadEnd() { return signalPipe[0]; }
@@ -52,5 +59,11 @@ void drainSignalPipe() {
 }
 
 int terminateSignal() { return stopSignal; }
+
+bool takeLoginNotice() {
+  if (!loginNotice) return false;
+  loginNotice = 0;
+  return true;
+}
 
 }  // namespace kor

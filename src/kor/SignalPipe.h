@@ -1,6 +1,6 @@
 #pragma once
-// The daemon's signals. SIGCHLD and SIGTERM only write a byte to a pipe that the serve loop
-// polls, so they are handled between passes of the loop, never inside it; the signals that
+// The daemon's signals. SIGCHLD, SIGTERM and SIGUSR1 (ssh's notice that the login is done)
+// only write a byte to a pipe that the serve loop polls, so they are handled between passes of the loop, never inside it; the signals that
 // would otherwise stop a background daemon (SIGPIPE, SIGHUP, SIGINT, SIGQUIT) are ignored.
 namespace kor {
 
@@ -12,5 +12,7 @@ int signalPipeReadEnd();
 void drainSignalPipe();
 // The signal that asked the daemon to stop (SIGTERM), or 0.
 int terminateSignal();
+// Whether SIGUSR1 came since the last call.
+bool takeLoginNotice();
 
 }  // namespace kor

@@ -20,6 +20,7 @@
 #include "base/PrivateDir.h"
 #include "base/SocketAddress.h"
 #include "base/StatusRecord.h"
+#include "kor/Login.h"
 #include "kor/Serve.h"
 #include "kor/SignalPipe.h"
 #include "kor/Terminal.h"
@@ -102,8 +103,8 @@ Program sessionProgram(const KorOptions& options) {
     std::string base = shell.substr(shell.rfind('/') + 1);
     return Program{{shell}, "-" + base};  // a login shell
   }
-  std::vector<std::string> ssh = sshCommand(options.host);
-  return Program{ssh, ssh[0]};
+  std::vector<std::string> ssh = sshCommand(options.host, "");  // the notice names the daemon, once it runs
+  return Program{ssh, ssh[0], true};
 }
 
 // True when a session already serves the socket with the same host (nothing more to do);
@@ -138,8 +139,9 @@ void takeSocket(ControlFiles& files) {
 void tellForeground(int fd, const std::string& message) { (void)writeFully(fd, message.data(), message.size()); }
 
 // Runs in the detached daemon: starts the shell, types the set-up line, reports to the
-// foreground through ready, then serves until the session ends.
-[[noreturn]] void runDaemon(Session& session, const Program& program, int ready, int lockFd) {
+// foreground through ready, then serves until the session ends. A remote session reports and
+// types its set-up line once it has logged in (Login.h).
+[[noreturn]] void runDaemon(Session& session, Program program, int ready, int lockFd) {
   int null = open("/dev/null", O_RDWR);
   if (null >= 0) {
     dup2(null, 0);
@@ -147,6 +149,8 @@ void tellForeground(int fd, const std::string& message) { (void)writeFully(fd, m
     dup2(null, 2);
     if (null > 2) close(null);
   }
+  session.login.remote = program.remote;
+  if (program.remote) program.argv = sshCommand(session.options.host, loginNotice(static_cast<long>(getpid())));
   try {
     installSignalPipe();
     startShell(session, program);
@@ -155,10 +159,14 @@ void tellForeground(int fd, const std::string& message) { (void)writeFully(fd, m
     stopListening(session.files);
     _exit(1);
   }
-  typeSetupLine(session);
-  tellForeground(ready, "ok");
-  close(ready);
-  close(lockFd);
+  if (program.remote) {
+    beginLogin(session, ready, lockFd);
+  } else {
+    typeSetupLine(session);
+    tellForeground(ready, "ok");
+    close(ready);
+    close(lockFd);
+  }
   serve(session);
   _exit(0);
 }
@@ -223,10 +231,7 @@ int startSession(const KorOptions& options) {
   if (alreadyRunning(options, session.files.socketPath)) return 0;
   takeSocket(session.files);
 
-  std::string message = detach(session, program, lockFd);
-  if (message == "ok") return 0;
-  if (message.empty()) message = "the session daemon ended during start-up";
-  throw std::runtime_error(message);
+  return reportLogin(options, detach(session, program, lockFd));
 }
 
 }  // namespace kor

@@ -13,6 +13,7 @@
 #include <ctime>
 
 #include "base/Paths.h"
+#include "kor/Login.h"
 #include "kor/Pty.h"
 
 namespace kor {
@@ -81,6 +82,8 @@ void readTerminal(Session& session) {
       const size_t first = std::min(static_cast<size_t>(got), room.length[0]);
       appendExchange(session.exchange, kReceivedMark, room.data[0], first, room.data[1],
                      static_cast<size_t>(got) - first);
+      noteLoginOutput(session, room.data[0], first);
+      if (static_cast<size_t>(got) > first) noteLoginOutput(session, room.data[1], static_cast<size_t>(got) - first);
       commitOutput(session.output, static_cast<size_t>(got));
       session.lastActivity = now();
       continue;
@@ -160,9 +163,9 @@ void hangUpShell(Terminal& terminal) {
   }
 }
 
-std::string exitReason(int status) {
-  if (WIFSIGNALED(status)) return "shell killed by signal " + std::to_string(WTERMSIG(status));
-  return "shell exited with status " + std::to_string(WEXITSTATUS(status));
+std::string exitReason(int status, const std::string& what) {
+  if (WIFSIGNALED(status)) return what + " killed by signal " + std::to_string(WTERMSIG(status));
+  return what + " exited with status " + std::to_string(WEXITSTATUS(status));
 }
 
 }  // namespace kor

@@ -12,6 +12,7 @@ namespace kor {
 struct Program {
   std::vector<std::string> argv;
   std::string argv0;
+  bool remote = false;  // ssh, which logs in before the shell runs
 };
 
 // Starts the program on a new pseudo-terminal of the session's size; raises when it cannot.
@@ -32,7 +33,7 @@ void writeTerminal(Session& session);
 void reapShell(Session& session);
 // Hangs up the shell's process group, then kills what is left after a short grace.
 void hangUpShell(Terminal& terminal);
-// The ended reason for the shell's wait status.
-std::string exitReason(int status);
+// The ended reason for the wait status of what ran in the terminal ("shell" or "ssh").
+std::string exitReason(int status, const std::string& what);
 
 }  // namespace kor

@@ -1,4 +1,6 @@
 import os
+import pty
+import select
 import shutil
 import signal
 import subprocess
@@ -98,6 +100,34 @@ def installed(tmp_path_factory):
     subprocess.run([os.path.join(ROOT, "scripts", "install.sh"), prefix], check=True, stdout=subprocess.DEVNULL,
                    env=dict(os.environ, KORCTL_BUILD=BUILD))
     return prefix
+
+
+def writeln_secret(env, secret, name="s"):
+    """writeln --secret typed on a terminal of its own (getpass needs one); returns its status."""
+    pid, master = pty.fork()
+    if pid == 0:
+        os.execve(KORCTL, [KORCTL, "writeln", name, "--secret"], env.env)
+    seen = b""
+    try:
+        deadline = time.monotonic() + 20
+        while b"input (hidden): " not in seen and time.monotonic() < deadline:
+            if select.select([master], [], [], 0.2)[0]:
+                seen += os.read(master, 1024)
+        os.write(master, secret + b"\n")
+        while time.monotonic() < deadline:
+            done, status = os.waitpid(pid, os.WNOHANG)
+            if done:
+                return os.waitstatus_to_exitcode(status)
+            if select.select([master], [], [], 0.2)[0]:
+                try:
+                    os.read(master, 1024)
+                except OSError:
+                    pass
+        os.kill(pid, 9)
+        os.waitpid(pid, 0)
+        return None
+    finally:
+        os.close(master)
 
 
 def wait_for(predicate, timeout=10.0, interval=0.05):

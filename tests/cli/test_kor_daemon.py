@@ -2,6 +2,7 @@
 record, secrets and the end of a session."""
 import hashlib
 import os
+import re
 import signal
 import socket
 import stat
@@ -149,17 +150,23 @@ def test_remote_host_runs_ssh_in_the_terminal(env):
     bindir = os.path.join(env.home, "bin")
     os.makedirs(bindir)
     with open(os.path.join(bindir, "ssh"), "w") as f:
-        f.write('#!/bin/sh\necho "ssh-args: $*"\nexec /bin/sh -i\n')
+        # Logged in at once: ssh runs its local command, as it does after a login.
+        f.write('#!/bin/sh\necho "ssh-args: $*"\n'
+                'for a in "$@"; do case $a in LocalCommand=*) sh -c "${a#LocalCommand=}" ;; esac; done\n'
+                'exec /bin/sh -i\n')
     os.chmod(os.path.join(bindir, "ssh"), 0o755)
     env.env["PATH"] = bindir + ":" + env.env["PATH"]
     env.open("r", None, host="me@box.example:2222")
     path = env.socket_path("r")
-    assert seen(path, b"ssh-args: -tt -p 2222 -- me@box.example")
-    assert kw.status(path)["host"] == "me@box.example:2222"
-    kw.send(path, b"exit 4\n")
+    status = kw.status(path)
+    assert seen(path, b"ssh-args: -tt -o ControlPath=none -o PermitLocalCommand=yes -o LocalCommand=kill -USR1 %s"
+                b" -p 2222 -- me@box.example" % status["pid"].encode())
+    assert (status["host"], status["login"], status["connected"]) == ("me@box.example:2222", "done", "1")
+    assert seen(path, b"KORCTL_EC=")  # the set-up line, typed once logged in
+    kw.send(path, b"echo last''words; exit 4\n")
     assert wait_for(lambda: not os.path.exists(path))
     r = env.korctl("info", "r")
-    assert b"ended: shell exited with status 4" in r.stderr
+    assert re.search(rb"ended: ssh exited with status 4: .*lastwords \(\d+s ago\)\n$", r.stderr), r.stderr
 
 
 # ---- the end of a session ----

@@ -1,46 +1,16 @@
 """sniff on a live session of kor."""
 import os
-import pty
-import select
 import subprocess
 import threading
 import time
 
 import pytest
 
-from conftest import KORCTL, wait_for
+from conftest import KORCTL, wait_for, writeln_secret
 
 pytestmark = pytest.mark.e2e
 
 SENT, RECEIVED = "\u00bb ".encode(), "\u00ab ".encode()
-
-
-def writeln_secret(env, secret):
-    """writeln --secret typed on a terminal of its own (getpass needs one); returns its status."""
-    pid, master = pty.fork()
-    if pid == 0:
-        os.execve(KORCTL, [KORCTL, "writeln", "s", "--secret"], env.env)
-    seen = b""
-    try:
-        deadline = time.monotonic() + 20
-        while b"input (hidden): " not in seen and time.monotonic() < deadline:
-            if select.select([master], [], [], 0.2)[0]:
-                seen += os.read(master, 1024)
-        os.write(master, secret + b"\n")
-        while time.monotonic() < deadline:
-            done, status = os.waitpid(pid, os.WNOHANG)
-            if done:
-                return os.waitstatus_to_exitcode(status)
-            if select.select([master], [], [], 0.2)[0]:
-                try:
-                    os.read(master, 1024)
-                except OSError:
-                    pass
-        os.kill(pid, 9)
-        os.waitpid(pid, 0)
-        return None
-    finally:
-        os.close(master)
 
 
 def output_has(env, text):

@@ -22,6 +22,8 @@ TEST(KorOptions, ParsesTheCommandLine) {
   EXPECT_EQ(o.host, "me@box:2222");
   EXPECT_EQ(parseKorArgs({"--ctl", "--name", "x", "localhost"}).scrollback, kDefaultScrollback);
   EXPECT_TRUE(parseKorArgs({"--help"}).help);
+  EXPECT_EQ(parseKorArgs({"--ctl", "--name", "x", "--login-timeout", "2.5", "h"}).loginTimeout, 2.5);
+  EXPECT_EQ(parseKorArgs({"--ctl", "--name", "x", "h"}).loginTimeout, 30);
 }
 
 TEST(KorOptions, RefusesBadCommandLines) {
@@ -37,6 +39,9 @@ TEST(KorOptions, RefusesBadCommandLines) {
       {"--ctl", "--name", "x", "--size", "24x65536", "localhost"},
       {"--ctl", "--name", "x", "--scrollback", "300M", "localhost"},  // a reply could not carry it
       {"--ctl", "--name", "x", "--scrollback", "12Q", "localhost"},
+      {"--ctl", "--name", "x", "--login-timeout", "0", "h"},
+      {"--ctl", "--name", "x", "--login-timeout", "5s", "h"},
+      {"--ctl", "--name", "x", "--login-timeout=nan", "h"},
   };
   for (const auto& args : bad) EXPECT_THROW(parseKorArgs(args), std::runtime_error) << args.back();
 }
@@ -50,7 +55,14 @@ TEST(KorOptions, SizesAndHosts) {
 
   for (const char* host : {"localhost", "127.0.0.1", "::1", "myhost"}) EXPECT_TRUE(isLocalHost(host, "myhost"));
   EXPECT_FALSE(isLocalHost("other", "myhost"));
-  EXPECT_EQ(sshCommand("me@box:2222"), (std::vector<std::string>{"ssh", "-tt", "-p", "2222", "--", "me@box"}));
-  EXPECT_EQ(sshCommand("box"), (std::vector<std::string>{"ssh", "-tt", "--", "box"}));
-  EXPECT_EQ(sshCommand("fe80::1"), (std::vector<std::string>{"ssh", "-tt", "--", "fe80::1"}));
+  const std::vector<std::string> ssh = {"ssh", "-tt", "-o", "ControlPath=none", "-o", "PermitLocalCommand=yes",
+                                        "-o", "LocalCommand=kill -USR1 7"};
+  auto with = [&ssh](std::vector<std::string> rest) {
+    std::vector<std::string> all = ssh;
+    all.insert(all.end(), rest.begin(), rest.end());
+    return all;
+  };
+  EXPECT_EQ(sshCommand("me@box:2222", "kill -USR1 7"), with({"-p", "2222", "--", "me@box"}));
+  EXPECT_EQ(sshCommand("box", "kill -USR1 7"), with({"--", "box"}));
+  EXPECT_EQ(sshCommand("fe80::1", "kill -USR1 7"), with({"--", "fe80::1"}));
 }

@@ -1,0 +1,35 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "kor/Login.h"
+
+using namespace kor;
+
+TEST(Login, LastLineAndPrompt) {
+  struct Case {
+    std::string output;
+    std::string line;    // the last line of text
+    std::string prompt;  // the unterminated last line, if any
+  };
+  const Case cases[] = {
+      {"", "", ""},
+      {"root@127.0.0.1's password: ", "root@127.0.0.1's password:", "root@127.0.0.1's password:"},
+      {"Warning: added.\r\nEnter passphrase for key '/k': ", "Enter passphrase for key '/k':",
+       "Enter passphrase for key '/k':"},
+      // A terminated line is no prompt; blank lines and trailing blanks do not count.
+      {"ssh: connect to host h port 1: Connection refused\r\n", "ssh: connect to host h port 1: Connection refused",
+       ""},
+      {"Connection to h closed by remote host.\r\n\r\n  \r\n", "Connection to h closed by remote host.", ""},
+      // Escape sequences and other control bytes are not text.
+      {"\x1b[1;31mPassword:\x1b[0m \x1b]0;title\x07", "Password:", "Password:"},
+      {"a\nb\x07\x1b(B\n", "b", ""},
+      // What follows a carriage return of its own overwrites the line.
+      {"root@vm:~# \rConnection to h closed by remote host.\r\n", "Connection to h closed by remote host.", ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(lastLineOf(c.output, false), c.line) << c.output;
+    EXPECT_EQ(lastLineOf(c.output, true), c.prompt) << c.output;
+  }
+  EXPECT_EQ(lastLineOf(std::string(500, 'x') + ": ", true).size(), 200u);
+}
