@@ -129,7 +129,10 @@ Clock::time_point advanceLogin(Session& session) {
   if (takeLoginNotice()) {
     login.pending = false;
     login.prompt.clear();
-    if (!session.options.command.empty()) queueInput(session.terminal, session.options.command + "\n", false);
+    if (!session.options.command.empty()) {
+      queueInput(session.terminal, session.options.command + "\n", false);
+      writeTerminal(session);  // on its way before the foreground is told, as for a local shell
+    }
     report(login, "ok");
     return kNever;
   }

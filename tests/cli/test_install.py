@@ -84,8 +84,9 @@ def test_kor_manual_documents_every_option():
         assert option in described, f"kor(1): no entry for {option}"
 
 
-def test_install_tree(installed):
-    """Programs, pages and completions land where man and the shells look for them."""
+def test_install_tree(installed, tmp_path):
+    """Programs, pages and completions land where man and the shells look for them, and the
+    installed programs do the main job."""
     want = ["bin/korctl", "bin/kor", "share/man/man1/korctl.1.gz", "share/man/man1/kor.1.gz",
             "share/bash-completion/completions/korctl", "share/zsh/site-functions/_korctl",
             "share/fish/vendor_completions.d/korctl.fish", "share/korctl/korctl-complete"]
@@ -100,6 +101,7 @@ def test_install_tree(installed):
     assert r.stdout.decode().strip() == os.path.join(installed, "share/man/man1/korctl.1.gz"), r.stderr
     with gzip.open(os.path.join(installed, "share/man/man1/korctl.1.gz")) as page:
         assert b"korctl run" in page.read()
+    main_job(os.path.join(installed, "bin"), tmp_path)
 
 
 @pytest.fixture(scope="module")
@@ -151,6 +153,30 @@ def tempfile_home():
     return tempfile.mkdtemp(prefix="k", dir="/tmp")  # short: socket paths are limited
 
 
+def main_job(bindir, tmp_path):
+    """The main job with the programs of bindir from PATH (a decoy kor earlier on PATH is
+    passed over): open a local session, run a command with its output and status, kill it.
+    Returns the environment it used."""
+    decoy = tmp_path / "decoy"
+    decoy.mkdir()
+    (decoy / "kor").write_text("#!/bin/sh\nexit 9\n")
+    (decoy / "kor").chmod(0o755)
+    home = tempfile_home()
+    env = dict(os.environ, HOME=home, PATH=f"{decoy}:{bindir}:/usr/bin:/bin", LC_ALL="C.UTF-8")
+    try:
+        run("korctl", "open", "job", "localhost", "--shell", "/bin/bash", env=env, timeout=30)
+        r = subprocess.run(["korctl", "run", "job", 'echo "hello from $KORCTL_SESSION"; (exit 3)'],
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, timeout=60)
+        assert (r.returncode, r.stdout, r.stderr) == (3, b"hello from job\r\n", b"")
+        pid = re.search(r"^pid=(\d+)$", run("korctl", "info", "job", env=env), re.M).group(1)
+        assert os.readlink(f"/proc/{pid}/exe") == os.path.join(bindir, "kor")
+        run("korctl", "kill", "job", "--wait=10", env=env, timeout=30)
+    finally:
+        subprocess.run(["korctl", "kill", "job"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        shutil.rmtree(home, ignore_errors=True)
+    return env
+
+
 def test_debian_package_installs_and_runs_the_main_job(package, tmp_path):
     version = re.search(r"korctl version (\S+)", run(KORCTL, "--version")).group(1)
     arch = run("dpkg", "--print-architecture").strip()
@@ -174,24 +200,7 @@ def test_debian_package_installs_and_runs_the_main_job(package, tmp_path):
     assert {"libprotobuf-lite32", "libsodium23", "libc6"} <= needed
     assert needed <= set(depends(package)), needed - set(depends(package))
 
-    # The main job with the installed programs from PATH, a decoy kor earlier on PATH ignored.
-    decoy = tmp_path / "decoy"
-    decoy.mkdir()
-    (decoy / "kor").write_text("#!/bin/sh\nexit 9\n")
-    (decoy / "kor").chmod(0o755)
-    home = tempfile_home()
-    env = dict(os.environ, HOME=home, PATH=f"{decoy}:{usr}/bin:/usr/bin:/bin", LC_ALL="C.UTF-8")
-    try:
-        run("korctl", "open", "pkg", "localhost", "--shell", "/bin/bash", env=env, timeout=30)
-        r = subprocess.run(["korctl", "run", "pkg", 'echo "hello from $KORCTL_SESSION"; (exit 3)'],
-                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, timeout=60)
-        assert (r.returncode, r.stdout, r.stderr) == (3, b"hello from pkg\r\n", b"")
-        pid = re.search(r"^pid=(\d+)$", run("korctl", "info", "pkg", env=env), re.M).group(1)
-        assert os.readlink(f"/proc/{pid}/exe") == os.path.join(usr, "bin", "kor")
-        run("korctl", "kill", "pkg", "--wait=10", env=env, timeout=30)
-    finally:
-        subprocess.run(["korctl", "kill", "pkg"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        shutil.rmtree(home, ignore_errors=True)
+    env = main_job(os.path.join(usr, "bin"), tmp_path)
 
     # man and bash-completion find their files through the root's PATH and data directory.
     page = run("man", "-w", "korctl", env=dict(env, MANPATH="")).strip()
