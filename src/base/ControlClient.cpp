@@ -34,11 +34,9 @@ int connectSocketPath(const std::string& path) {
   return fd;
 }
 
-int connectControl(const Endpoint& endpoint) {
-  return connectSocketPath(endpoint.path.empty() ? resolveSocketPath(endpoint.name) : endpoint.path);
-}
+Endpoint resolveEndpoint(const std::string& name) { return Endpoint{name, resolveSocketPath(name)}; }
 
-int connectControl(const std::string& name) { return connectControl(endpointOf(name)); }
+int connectControl(const Endpoint& endpoint) { return connectSocketPath(endpoint.path); }
 
 bool acceptsConnections(const Endpoint& endpoint) {
   int fd = connectControl(endpoint);
@@ -113,11 +111,6 @@ bool controlExchange(const Endpoint& endpoint, uint8_t requestType, const std::s
     return false;
   }
   return true;
-}
-
-bool controlExchange(const std::string& name, uint8_t requestType, const std::string& payload,
-                     uint8_t& replyType, std::string& replyPayload, bool quiet) {
-  return controlExchange(endpointOf(name), requestType, payload, replyType, replyPayload, quiet);
 }
 
 }  // namespace kor

@@ -7,16 +7,15 @@
 namespace kor {
 
 // A session as addressed: the name shown in messages and the socket to connect to.
-// An empty path means "resolve the name when connecting" (an existing socket file, else
-// the session's control socket).
 struct Endpoint {
   std::string name;
   std::string path;
 };
-inline Endpoint endpointOf(const std::string& name) { return Endpoint{name, ""}; }
+// NAME as typed, resolved once: an existing socket file is used as is, anything else is a
+// session name (raises when there is no home directory to find its socket in).
+Endpoint resolveEndpoint(const std::string& name);
 
 // The bare connection, used as a liveness probe; -1 with errno set on failure.
-int connectControl(const std::string& name);
 int connectControl(const Endpoint& endpoint);
 int connectSocketPath(const std::string& path);
 // Whether the session's socket accepts a connection (closed again at once, nothing sent);
@@ -25,8 +24,6 @@ bool acceptsConnections(const Endpoint& endpoint);
 
 // One request/reply exchange on a fresh connection. Prints its own failure messages unless
 // quiet; true only for a reply that is not an error reply.
-bool controlExchange(const std::string& name, uint8_t requestType, const std::string& payload,
-                     uint8_t& replyType, std::string& replyPayload, bool quiet);
 bool controlExchange(const Endpoint& endpoint, uint8_t requestType, const std::string& payload,
                      uint8_t& replyType, std::string& replyPayload, bool quiet);
 

@@ -63,18 +63,12 @@ long long statusField(const Endpoint& endpoint, const std::string& key) {
   return statusFieldIn(record, key);
 }
 
-long long statusField(const std::string& name, const std::string& key) {
-  return statusField(endpointOf(name), key);
-}
-
-long long headCursorOf(const std::string& name) { return statusField(name, "headCursor"); }
+long long headCursorOf(const Endpoint& endpoint) { return statusField(endpoint, "headCursor"); }
 
 StatusMap statusFields(const Endpoint& endpoint) {
   std::string record;
   if (!fetchStatus(endpoint, record)) return {};
   return parseStatusRecord(record);
 }
-
-StatusMap statusFields(const std::string& name) { return statusFields(endpointOf(name)); }
 
 }  // namespace kor

@@ -15,12 +15,11 @@ StatusMap parseStatusRecord(const std::string& record);
 // Like atoll, but saturating instead of overflowing.
 long long parseLongLong(const std::string& text);
 
-// One status request each (not quiet): the record, one field, or the whole map.
+// One status request each (not quiet): the record, one field (-1 when the request failed or
+// the field is missing), the head cursor, or the whole map (empty when the request failed).
 bool fetchStatus(const Endpoint& endpoint, std::string& record);
-long long statusField(const std::string& name, const std::string& key);
 long long statusField(const Endpoint& endpoint, const std::string& key);
-long long headCursorOf(const std::string& name);
-StatusMap statusFields(const std::string& name);
+long long headCursorOf(const Endpoint& endpoint);
 StatusMap statusFields(const Endpoint& endpoint);
 
 }  // namespace kor

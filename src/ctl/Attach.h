@@ -1,14 +1,20 @@
 #pragma once
-// Pieces of attach, observe and resize.
+// attach and observe: the user's terminal connected to the live session, interactively or
+// read-only.
 #include <string>
+
+#include "base/ControlClient.h"
+#include "ctl/CommandTable.h"
 
 namespace kor {
 
 constexpr char kDetachKey = 0x1d;    // Ctrl-], detaches attach and observe
 constexpr char kInterruptKey = 0x03; // Ctrl-C, detaches observe only
 
-// A serialized TerminalInfo with rows, columns and both pixel sizes set (0 included).
-std::string terminalInfoPayload(int rows, int columns, int pixelWidth, int pixelHeight);
+// Shows the session's output from cursor and (unless observe) types the keyboard into it,
+// until a detach key, the end of the keyboard or of the session. The terminal is raw meanwhile
+// and restored on every way out; with resize the session follows this terminal's size.
+int attachSession(const Endpoint& session, bool observe, long long cursor, bool resize);
 
 // Position of the first detach key in bytes typed at the keyboard, or std::string::npos.
 size_t findDetachKey(const std::string& typed, bool observe);
@@ -17,5 +23,9 @@ size_t findDetachKey(const std::string& typed, bool observe);
 // failed select (other than EINTR) sleeps out the rest of the 100 ms, so a closed or broken
 // standard input never turns the loop into a flat-out poll of the daemon.
 bool waitForKeyboard();
+
+// The option table and the command-line front door that attach and observe share.
+void addAttachOptions(cxxopts::Options& options);
+int attachFromCommandLine(const Invocation& call, bool observe);
 
 }  // namespace kor

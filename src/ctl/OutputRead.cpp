@@ -4,7 +4,7 @@
 
 #include "base/ControlClient.h"
 #include "base/StdoutWriter.h"
-#include "ctl/Strip.h"
+#include "text/Strip.h"
 
 namespace kor {
 
@@ -16,10 +16,10 @@ OutputChunk parseOutputReply(const std::string& payload) {
   return OutputChunk{payload.substr(kCursorReplyHeaderSize), header.nextCursor, header.gap};
 }
 
-bool fetchOutput(const std::string& name, long long cursor, OutputChunk& chunk, bool quiet) {
+bool fetchOutput(const Endpoint& session, long long cursor, OutputChunk& chunk, bool quiet) {
   uint8_t replyType = 0;
   std::string reply;
-  if (!controlExchange(name, kReadOutput, encodeCursor(cursor), replyType, reply, quiet)) return false;
+  if (!controlExchange(session, kReadOutput, encodeCursor(cursor), replyType, reply, quiet)) return false;
   chunk = parseOutputReply(reply);
   return true;
 }

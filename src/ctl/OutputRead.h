@@ -1,6 +1,8 @@
 #pragma once
 #include <string>
 
+#include "base/ControlClient.h"
+
 namespace kor {
 
 // One output-read reply: the bytes past the cursor, where to continue, and whether output
@@ -16,7 +18,7 @@ std::string encodeCursor(long long cursor);
 OutputChunk parseOutputReply(const std::string& payload);
 
 // One ReadOutput exchange at cursor; false when the exchange failed (reported unless quiet).
-bool fetchOutput(const std::string& name, long long cursor, OutputChunk& chunk, bool quiet);
+bool fetchOutput(const Endpoint& session, long long cursor, OutputChunk& chunk, bool quiet);
 
 // Writes a chunk for a human or a pipe (gap warning, optional stripping); false when standard
 // output could not be written (already reported).

@@ -28,15 +28,15 @@ std::string loginWaitText(const std::string& name, const StatusMap& status) {
   return "";
 }
 
-int awaitLogin(const std::string& name, long long timeoutMs, double timeoutSeconds) {
+int awaitLogin(const Endpoint& session, long long timeoutMs, double timeoutSeconds) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
-    StatusMap status = statusFields(name);
+    StatusMap status = statusFields(session);
     if (status.empty()) return 2;  // the request has said why
     const std::string login = field(status, "login");
     if (login != "prompt" && login != "connecting") return 0;
     if (login == "prompt" || std::chrono::steady_clock::now() >= deadline) {
-      const std::string wait = loginWaitText(name, status);
+      const std::string wait = loginWaitText(session.name, status);
       if (login == "prompt") {
         std::fprintf(stderr, "korctl run: %s\n", wait.c_str());
         return 2;

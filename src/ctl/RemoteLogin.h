@@ -18,6 +18,6 @@ std::string loginWaitText(const std::string& name, const StatusMap& status);
 // Before run types anything: waits while the session is still connecting, up to timeoutMs.
 // 0 once it is logged in; otherwise the message is printed and the result is run's status:
 // 2 at a login prompt or when the status cannot be read, 124 when the time ran out.
-int awaitLogin(const std::string& name, long long timeoutMs, double timeoutSeconds);
+int awaitLogin(const Endpoint& session, long long timeoutMs, double timeoutSeconds);
 
 }  // namespace kor

@@ -1,26 +1,27 @@
 #pragma once
-// Pieces of `run` shared with its tests: the blank-command rule, the paste-mode judgement,
-// the continuation-prompt signal and the settle wait before sending.
-#include <cstddef>
+// `run`: types one framed shell command into the session and cuts its output and exit status
+// out of the terminal output again.
 #include <string>
+
+#include "base/ControlClient.h"
 
 namespace kor {
 
+// Framing codes of `run --framing`.
+enum Framing { kFramingAuto = 0, kFramingOsc133 = 1, kFramingMark = 2 };
+
+struct RunResult {
+  int status = 2;      // the command's exit status; 2, 124 or 125 when korctl could not get it
+  bool ran = false;    // the frame's end was found: output is the command's output
+  std::string output;  // its bytes, verbatim
+};
+
+// Runs cmd and collects its result; failures are reported on standard error as they happen.
+// A blank command runs nothing: status 0, ran false.
+RunResult runCommand(const Endpoint& session, const std::string& cmd, Framing framing, double timeoutSeconds);
+
 // Only spaces, tabs, line feeds and carriage returns (or nothing): nothing is run.
 bool isBlankCommand(const std::string& cmd);
-
-// Bracketed paste is not known to be off: no "\e[?2004l", or the last "\e[?2004h" comes
-// after the last "\e[?2004l".
-bool judgePasteOn(const std::string& text);
-
-// Whether a growing output shows the shell parked on a continuation prompt after a paste:
-// "\e[?2004l" and, after the first of those, "\e[?2004h". Looks at each byte about once.
-struct ParkedSearch {
-  bool scan(const std::string& text);
-  size_t resume = 0;
-  bool sawOff = false;
-  bool parked = false;
-};
 
 struct SettleResult {
   long long cursor = 0;  // the next cursor after the last successful read
@@ -30,6 +31,6 @@ struct SettleResult {
 
 // Re-reads the last 8 KiB of output until it has been quiet for quietMs (after a change when
 // needChange), at most 2 s.
-SettleResult settleOutput(const std::string& name, int quietMs, bool needChange);
+SettleResult settleOutput(const Endpoint& session, int quietMs, bool needChange);
 
 }  // namespace kor

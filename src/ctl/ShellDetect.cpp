@@ -6,35 +6,22 @@
 
 #include <chrono>
 #include <filesystem>
-#include <sstream>
 #include <stdexcept>
 #include <system_error>
 
 #include "base/Paths.h"
 #include "base/StatusRecord.h"
 #include "ctl/Input.h"
-#include "ctl/MarkerFrame.h"
-#include "ctl/OscFrame.h"
 #include "ctl/OutputRead.h"
+#include "text/MarkerFrame.h"
+#include "text/OscFrame.h"
 
 namespace kor {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-const std::string kSetupEcho = "KORCTL_EC=";
 constexpr size_t kFramingReadLimit = 4096;
-
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-// Whether word is followed by a digit somewhere in text.
-bool wordThenDigit(const std::string& text, const std::string& word) {
-  for (size_t p = text.find(word); p != std::string::npos; p = text.find(word, p + 1)) {
-    size_t q = p + word.size();
-    if (q < text.size() && isDigit(text[q])) return true;
-  }
-  return false;
-}
 
 // Opens the framing file without following a symbolic link (and without blocking on a FIFO);
 // only a regular file with exactly one link is accepted. -1 otherwise.
@@ -51,82 +38,6 @@ int openFramingFile(const std::string& path, bool forWriting) {
 }
 
 }  // namespace
-
-bool parseFramingContent(const std::string& content, ShellTraits& traits) {
-  std::istringstream in(content);
-  int paste, osc, status;
-  if (!(in >> paste >> osc >> status)) return false;
-  if (paste < 0 || osc < 0) return false;
-  traits.pasteCapable = paste != 0;
-  traits.oscMarks = osc != 0;
-  traits.statusVar = status != 0;
-  return true;
-}
-
-std::string framingContent(const ShellTraits& traits) {
-  std::string text;
-  text += traits.pasteCapable ? '1' : '0';
-  text += ' ';
-  text += traits.oscMarks ? '1' : '0';
-  text += ' ';
-  text += traits.statusVar ? '1' : '0';
-  text += '\n';
-  return text;
-}
-
-bool showsPasteSwitch(const std::string& text) { return text.find("\x1b[?2004") != std::string::npos; }
-
-bool SetupEchoSearch::search(const std::string& text) {
-  if (found) return true;
-  size_t p = resume;
-  while ((p = text.find(kSetupEcho, p)) != std::string::npos) {
-    size_t q = p + kSetupEcho.size();
-    while (q < text.size() && isDigit(text[q])) ++q;
-    if (q >= text.size()) {
-      resume = p;  // digits up to the end: the line end may still come
-      return false;
-    }
-    if (text[q] == '\r' || text[q] == '\n') return found = true;
-    p = q;
-  }
-  size_t tail = text.size() >= kSetupEcho.size() ? text.size() - kSetupEcho.size() + 1 : 0;
-  if (tail > resume) resume = tail;
-  return false;
-}
-
-bool hasSetupEcho(const std::string& text) {
-  SetupEchoSearch search;
-  return search.search(text);
-}
-
-// What the shell's reaction shows: $status expanded to digits after statusWord, paste-mode
-// switches, an OSC 133 D mark.
-static ShellTraits judgeReaction(const std::string& text, const std::string& statusWord) {
-  ShellTraits traits;
-  OscMark mark;
-  traits.statusVar = wordThenDigit(text, statusWord);
-  traits.pasteCapable = showsPasteSwitch(text);
-  traits.oscMarks = findOscMark(text, 0, 'D', mark);
-  return traits;
-}
-
-ShellTraits judgeSetupEcho(const std::string& text) { return judgeReaction(text, kSetupEcho); }
-
-ShellTraits judgeProbe(const std::string& text, const std::string& probeName) {
-  return judgeReaction(text, probeName + "=");
-}
-
-size_t WordCounter::count(const std::string& text) {
-  size_t p = resume;
-  while ((p = text.find(word, p)) != std::string::npos) {
-    ++seen;
-    p += word.size();
-    resume = p;
-  }
-  size_t tail = text.size() >= word.size() ? text.size() - word.size() + 1 : 0;
-  if (tail > resume) resume = tail;
-  return seen;
-}
 
 void ensurePrivateDir(const std::string& path) {
   if (path.empty()) return;
@@ -167,7 +78,7 @@ void writeFramingCache(const std::string& name, const ShellTraits& traits) {
   ::close(fd);
 }
 
-bool scanSetupEcho(const std::string& name, ShellTraits& traits) {
+bool scanSetupEcho(const Endpoint& session, ShellTraits& traits) {
   long long cursor = 0;
   std::string text;
   SetupEchoSearch search;
@@ -175,7 +86,7 @@ bool scanSetupEcho(const std::string& name, ShellTraits& traits) {
   Clock::time_point foundAt;
   while (Clock::now() < deadline) {
     OutputChunk chunk;
-    if (!fetchOutput(name, cursor, chunk, false)) break;
+    if (!fetchOutput(session, cursor, chunk, false)) break;
     text += chunk.data;
     const auto t = Clock::now();
     const bool noNewOutput = chunk.nextCursor == cursor;
@@ -196,14 +107,14 @@ bool scanSetupEcho(const std::string& name, ShellTraits& traits) {
   return true;
 }
 
-ShellTraits probeShell(const std::string& name, bool& answered) {
+ShellTraits probeShell(const Endpoint& session, bool& answered) {
   answered = false;
-  sendInput(name, "set +o histexpand 2>/dev/null\n", false);
+  sendInput(session, "set +o histexpand 2>/dev/null\n", false);
   const std::string probeName = "KORCTL_OSCPROBE_" + makeRunToken();
   const std::string probeLine = "echo \"" + probeName + "=$status\"\n";
-  const long long head = headCursorOf(name);
+  const long long head = headCursorOf(session);
   std::string text;
-  if (sendInput(name, probeLine, false) == 0) {
+  if (sendInput(session, probeLine, false) == 0) {
     long long cursor = head > 0 ? head : 0;
     const auto deadline = Clock::now() + std::chrono::seconds(3);
     Clock::time_point settleAt;
@@ -212,7 +123,7 @@ ShellTraits probeShell(const std::string& name, bool& answered) {
     WordCounter names(probeName);
     while (Clock::now() < deadline) {
       OutputChunk chunk;
-      if (!fetchOutput(name, cursor, chunk, false)) break;
+      if (!fetchOutput(session, cursor, chunk, false)) break;
       text += chunk.data;
       const auto t = Clock::now();
       OscMark mark;
@@ -237,14 +148,14 @@ ShellTraits probeShell(const std::string& name, bool& answered) {
   return judgeProbe(text, probeName);
 }
 
-ShellTraits detectShellTraits(const std::string& name) {
+ShellTraits detectShellTraits(const Endpoint& session) {
   ShellTraits traits;
-  if (readFramingCache(name, traits)) return traits;
-  bool answered = scanSetupEcho(name, traits);
-  if (!answered) traits = probeShell(name, answered);
+  if (readFramingCache(session.name, traits)) return traits;
+  bool answered = scanSetupEcho(session, traits);
+  if (!answered) traits = probeShell(session, answered);
   // A detection that never heard the shell (it was not answering yet, or a read failed)
   // would poison every later run on this session, so only an answer is remembered.
-  if (answered) writeFramingCache(name, traits);
+  if (answered) writeFramingCache(session.name, traits);
   return traits;
 }
 

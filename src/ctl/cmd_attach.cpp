@@ -1,186 +1,22 @@
-#include <signal.h>
-#include <sys/ioctl.h>
-#include <sys/select.h>
-#include <termios.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <chrono>
-#include <cstdio>
-#include <cstring>
-
-#include "TerminalInfo.pb.h"
-#include "base/ControlClient.h"
-#include "base/Headers.h"
-#include "base/StdoutWriter.h"
+// korctl attach NAME: the session on this terminal, interactively (Ctrl-] detaches).
 #include "ctl/Attach.h"
-#include "ctl/Commands.h"
-#include "ctl/Input.h"
-#include "ctl/OutputRead.h"
 
 namespace kor {
 
-std::string terminalInfoPayload(int rows, int columns, int pixelWidth, int pixelHeight) {
-  TerminalInfo info;
-  info.set_rows(rows);
-  info.set_columns(columns);
-  info.set_pixelwidth(pixelWidth);
-  info.set_pixelheight(pixelHeight);
-  return protoToString(info);
-}
-
-size_t findDetachKey(const std::string& typed, bool observe) {
-  return typed.find_first_of(observe ? std::string{kDetachKey, kInterruptKey} : std::string{kDetachKey});
-}
-
-bool waitForKeyboard() {
-  const auto start = std::chrono::steady_clock::now();
-  fd_set readable;
-  FD_ZERO(&readable);
-  FD_SET(0, &readable);
-  struct timeval timeout = {0, 100000};
-  const int ready = select(1, &readable, nullptr, nullptr, &timeout);
-  if (ready > 0) return true;
-  if (ready < 0 && errno != EINTR) {
-    const auto spent =
-        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
-    if (spent < 100000) usleep(static_cast<useconds_t>(100000 - spent));
-  }
-  return false;
-}
-
-int resizeSession(const std::string& name, int rows, int columns) {
-  uint8_t replyType = 0;
-  std::string reply;
-  return controlExchange(name, kResize, terminalInfoPayload(rows, columns, 0, 0), replyType, reply, false)
-             ? 0
-             : 1;
-}
-
 namespace {
 
-volatile sig_atomic_t windowChanged = 0;
-// The terminal mode in force before attach switched to raw mode; the ending signals put it back.
-struct termios savedMode;
-
-const int kEndingSignals[] = {SIGTERM, SIGHUP, SIGINT};
-struct sigaction previousEnding[3];
-
-void onWindowChange(int) { windowChanged = 1; }
-
-// SIGTERM, SIGHUP or SIGINT from outside while the terminal is raw: restore it, then end the
-// way the signal would have ended the process (SIGINT with 130, as everywhere else).
-void onEndingSignal(int signo) {
-  tcsetattr(0, TCSANOW, &savedMode);
-  if (signo == SIGINT) _exit(130);
-  struct sigaction fallback;
-  std::memset(&fallback, 0, sizeof fallback);
-  fallback.sa_handler = SIG_DFL;
-  sigemptyset(&fallback.sa_mask);
-  sigaction(signo, &fallback, nullptr);
-  raise(signo);  // blocked while this handler runs; delivered with the default action on return
-}
-
-void installHandler(int signo, void (*handler)(int), int flags, struct sigaction* previous) {
-  struct sigaction action;
-  std::memset(&action, 0, sizeof action);
-  action.sa_handler = handler;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = flags;
-  sigaction(signo, &action, previous);
-}
-
-// Raw mode for the keyboard, undone by restore() on every way out of attach.
-struct TerminalMode {
-  bool raw = false;
-
-  void enterRaw() {
-    if (!isatty(0) || tcgetattr(0, &savedMode) != 0) return;
-    for (size_t i = 0; i < 3; ++i) {
-      // A signal the caller chose to ignore (nohup) stays ignored.
-      sigaction(kEndingSignals[i], nullptr, &previousEnding[i]);
-      if (previousEnding[i].sa_handler != SIG_IGN) installHandler(kEndingSignals[i], onEndingSignal, 0, nullptr);
-    }
-    struct termios rawMode = savedMode;
-    cfmakeraw(&rawMode);
-    tcsetattr(0, TCSANOW, &rawMode);
-    raw = true;
-  }
-
-  void restore() {
-    if (!raw) return;
-    tcsetattr(0, TCSANOW, &savedMode);
-    for (size_t i = 0; i < 3; ++i) sigaction(kEndingSignals[i], &previousEnding[i], nullptr);
-    raw = false;
-  }
-};
-
-void sendWindowSize(const std::string& name) {
-  struct winsize size;
-  if (ioctl(0, TIOCGWINSZ, &size) != 0 || size.ws_row == 0) return;
-  uint8_t replyType = 0;
-  std::string reply;
-  controlExchange(name, kResize, terminalInfoPayload(size.ws_row, size.ws_col, size.ws_xpixel, size.ws_ypixel),
-                  replyType, reply, true);
-}
+int execute(const Invocation& call) { return attachFromCommandLine(call, false); }
 
 }  // namespace
 
-int attachSession(const std::string& name, bool observe, long long cursor, bool resize) {
-  {
-    uint8_t replyType = 0;
-    std::string reply;
-    if (!controlExchange(name, kStatus, "", replyType, reply, false)) return 1;
-  }
-
-  TerminalMode mode;
-  mode.enterRaw();
-  if (mode.raw && resize) {
-    installHandler(SIGWINCH, onWindowChange, SA_RESTART, nullptr);
-    windowChanged = 1;
-  }
-
-  std::fprintf(stderr, "[korctl %s '%s' -- press %s to detach]\r\n", observe ? "observe" : "attach", name.c_str(),
-               observe ? "Ctrl-C or Ctrl-]" : "Ctrl-]");
-
-  int status = 0;
-  for (;;) {
-    if (windowChanged) {
-      windowChanged = 0;
-      sendWindowSize(name);
-    }
-
-    OutputChunk chunk;
-    if (!fetchOutput(name, cursor, chunk, true)) {
-      std::fputs("\r\n[session ended]\r\n", stderr);
-      break;
-    }
-    cursor = chunk.nextCursor;
-    if (!chunk.data.empty() && !writeStdout(chunk.data)) {
-      status = 1;  // nowhere to show the session any more
-      break;
-    }
-
-    if (!waitForKeyboard()) continue;
-    char buffer[4096];
-    ssize_t n = read(0, buffer, sizeof buffer);
-    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    if (n <= 0) break;  // end of input, or a keyboard that is gone (a hung-up terminal)
-
-    const std::string typed(buffer, static_cast<size_t>(n));
-    const size_t detach = findDetachKey(typed, observe);
-    if (!observe) {
-      const std::string forward = typed.substr(0, detach);
-      if (!forward.empty()) sendInput(name, forward, false);
-    }
-    if (detach != std::string::npos) {
-      std::fputs("\r\n[detached]\r\n", stderr);
-      break;
-    }
-  }
-
-  mode.restore();
-  return status;
-}
+extern const CommandEntry kAttachCommand = {
+    "attach",
+    "Attach interactively (Ctrl-] to detach).",
+    "attach interactively (Ctrl-] to detach)",
+    "NAME [OPTION...]",
+    Arguments::kSession,
+    addAttachOptions,
+    execute,
+};
 
 }  // namespace kor

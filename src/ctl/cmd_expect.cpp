@@ -1,79 +1,58 @@
-#include <unistd.h>
-
-#include <chrono>
+// korctl expect NAME PATTERN: waits for a regular expression (or a literal) in the output,
+// then prints the output scanned.
 #include <cstdio>
-#include <stdexcept>
 
-#include "base/Durations.h"
-#include "base/StatusRecord.h"
 #include "base/StdoutWriter.h"
-#include "ctl/Commands.h"
-#include "ctl/OutputRead.h"
-#include "ctl/Regex.h"
-#include "ctl/Strip.h"
+#include "ctl/CommandTable.h"
+#include "ctl/Expect.h"
 
 namespace kor {
 
-// Polls every 100 ms, accumulating stripped output since the start cursor, until the pattern
-// shows up. 0 matched, 1 timed out, 2 bad pattern or failed read.
-//
-// Each poll strips only the new bytes (plus a sequence left open at the end) and searches only
-// from where a match could newly start, so a session that prints megabytes before the pattern
-// costs time in proportion to its output; the text searched and printed is exactly the
-// stripped whole accumulation.
-int expectPattern(const std::string& name, const std::string& pattern, bool fromStart, bool exact,
-                  long long cursor, double timeoutSeconds) {
-  using Clock = std::chrono::steady_clock;
-  SearchRegex regex;
-  if (!exact) {
-    try {
-      regex = compileSearchRegex(pattern);
-    } catch (const std::regex_error& e) {
-      std::fprintf(stderr, "korctl: bad pattern: %s\n", e.what());
-      return 2;
-    }
-  }
-  if (cursor < 0) cursor = fromStart ? 0 : headCursorOf(name);
-  if (cursor < 0) cursor = 0;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(durationMillis(timeoutSeconds));
+namespace {
 
-  AnsiStripper stripper;
-  size_t searched = 0;  // the settled text up to here held no match
-  for (;;) {
-    if (Clock::now() >= deadline) {
-      const char* frame = exact ? "\"" : "/";
-      std::fprintf(stderr, "korctl: timed out waiting for %s%s%s\n", frame, pattern.c_str(), frame);
-      return 1;
-    }
-    OutputChunk chunk;
-    if (!fetchOutput(name, cursor, chunk, false)) return 2;
-    cursor = chunk.nextCursor;
-    stripper.feed(chunk.data);
-    const std::string& text = stripper.text();
+using cxxopts::value;
 
-    bool found;
-    if (exact) {
-      size_t from = searched >= pattern.size() ? searched - pattern.size() + 1 : 0;
-      found = pattern.empty() || text.find(pattern, from) != std::string::npos;
-    } else {
-      try {
-        found = searchRegex(regex, text, resumeSearchAt(regex, text, searched));
-      } catch (const std::runtime_error& e) {
-        std::fprintf(stderr, "korctl: %s\n", e.what());
-        return 2;
-      }
-    }
-    searched = stripper.settledSize();
-
-    if (found) {
-      bool ok = writeStdout(text);
-      if (ok && (text.empty() || text.back() != '\n')) ok = writeStdout("\n", 1);
-      if (!ok) return 1;
-      std::fprintf(stderr, "next-cursor: %lld\n", cursor);
-      return 0;
-    }
-    usleep(100000);
-  }
+void addOptions(cxxopts::Options& o) {
+  o.add_options()("timeout", "Seconds before giving up", value<double>()->default_value("30"))
+      ("from-start", "Also scan retained scrollback, not just new output")
+      ("exact", "Match PATTERN as a literal substring, not a regex")
+      ("cursor", "Scan output from byte offset N (capture it before writing to avoid races)", value<long long>());
+  o.add_options("positional")("NAME", "session", value<std::string>())
+      ("PATTERN", "regex (or literal with --exact)", value<std::string>());
+  parsePositional(o, {"NAME", "PATTERN"});
 }
+
+int execute(const Invocation& call) {
+  if (!call.args.count("PATTERN")) {
+    std::fprintf(stderr, "korctl expect: missing PATTERN\n");
+    return 2;
+  }
+  ExpectRequest request;
+  request.pattern = call.args["PATTERN"].as<std::string>();
+  request.fromStart = call.args.count("from-start") > 0;
+  request.exact = call.args.count("exact") > 0;
+  request.cursor = givenOr(call.args, "cursor", -1LL);
+  request.timeoutSeconds = call.args["timeout"].as<double>();
+  const ExpectResult result = expectPattern(resolveEndpoint(call.name), request);
+  if (result.status != 0) return result.status;
+  const std::string& text = result.text;
+  bool ok = writeStdout(text);
+  if (ok && (text.empty() || text.back() != '\n')) ok = writeStdout("\n", 1);
+  if (!ok) return 1;
+  std::fprintf(stderr, "next-cursor: %lld\n", result.cursor);
+  return 0;
+}
+
+}  // namespace
+
+extern const CommandEntry kExpectCommand = {
+    "expect",
+    "Wait for a pattern to appear in the output.",
+    "wait for a pattern in the output",
+    "NAME PATTERN [OPTION...]",
+    Arguments::kSession,
+    addOptions,
+    execute,
+};
 
 }  // namespace kor

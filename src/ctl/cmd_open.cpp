@@ -1,3 +1,5 @@
+// korctl open NAME HOST [kor-args...]: starts a session daemon, `kor --ctl`, in place of korctl,
+// unless a session of that name already answers. It reads its own arguments.
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,19 +11,23 @@
 #include <vector>
 
 #include "base/ControlClient.h"
-#include "base/ShellQuote.h"
 #include "base/Paths.h"
 #include "base/StatusRecord.h"
+#include "base/StdoutWriter.h"
 #include "ctl/CommandTable.h"
-#include "ctl/Commands.h"
-#include "ctl/OpenHelp.h"
 #include "ctl/OpenPlan.h"
 #include "ctl/RemoteLogin.h"
 
 namespace kor {
 
+namespace {
+
+constexpr char kOpenDescription[] = "Start a control session in the background (idempotent).";
+
+// The generic command help with its own usage line and the pass-through note. (`korctl help
+// open` shows the bare table instead.)
 std::string openHelpText() {
-  cxxopts::Options options("korctl open", commandDescription("open"));
+  cxxopts::Options options("korctl open", kOpenDescription);
   options.add_options("")("h,help", "Print help");
   options.positional_help("");
   options.custom_help("NAME [user@]host[:port] [OPTION...]");
@@ -34,94 +40,8 @@ std::string openHelpText() {
          "  before any kor options.\n";
 }
 
-std::string bareHost(const std::string& host) {
-  std::string rest = host;
-  size_t at = rest.find('@');
-  if (at != std::string::npos) rest.erase(0, at + 1);
-  size_t colon = rest.find(':');
-  if (colon != std::string::npos) rest.erase(colon);
-  return rest;
-}
-
-// The history-expansion switch stands on a line of its own: where `set` has no such option
-// (dash, mksh) its error would otherwise abandon the whole line, and with it the export and the
-// KORCTL_EC echo that detection looks for.
-std::string setupCommand(const std::string& name, const std::string& userCommand) {
-  std::string command = "set +o histexpand 2>/dev/null\nexport KORCTL_SESSION='" + quoteForSingleQuotes(name) + "'";
-  if (!userCommand.empty()) command += "; " + userCommand;
-  return command + "; echo \"KORCTL_EC=$status\"";
-}
-
-OpenPlan planOpen(const std::vector<std::string>& words) {
-  OpenPlan plan;
-  if (words.size() < 3) return plan;
-  plan.hasName = true;
-  plan.name = words[2];
-  plan.target = plan.name;
-  const bool hasHost = words.size() > 3 && (words[3].empty() || words[3][0] != '-');
-  plan.hasHost = hasHost;
-  if (hasHost) plan.host = words[3];
-  std::vector<bool> excluded(words.size(), false);
-  std::string userCommand;
-  for (size_t i = 3; i < words.size(); ++i) {
-    const std::string& word = words[i];
-    bool hasNext = i + 1 < words.size();
-    if (word == "--ctl-socket" && hasNext) {
-      plan.target = words[++i];
-    } else if (word.compare(0, 13, "--ctl-socket=") == 0) {
-      plan.target = word.substr(13);
-    } else if (word == "--name" && hasNext) {
-      ++i;
-    } else if (word == "--command" && hasNext) {
-      userCommand = words[i + 1];
-      excluded[i] = excluded[i + 1] = true;
-      ++i;
-    } else if (word.compare(0, 10, "--command=") == 0) {
-      userCommand = word.substr(10);
-      excluded[i] = true;
-    }
-  }
-  plan.korArgs = {"--ctl", "--name", plan.name};
-  for (size_t i = 3; i < words.size(); ++i) {
-    if ((hasHost && i == 3) || excluded[i]) continue;
-    plan.korArgs.push_back(words[i]);
-  }
-  plan.korArgs.push_back("--command");
-  plan.korArgs.push_back(setupCommand(plan.name, userCommand));
-  if (hasHost) plan.korArgs.push_back(plan.host);
-  return plan;
-}
-
-std::string korProgramFor(const std::string& argv0, const char* searchPath) {
-  std::string directory;
-  size_t slash = argv0.rfind('/');
-  if (slash != std::string::npos) {
-    directory = argv0.substr(0, slash + 1);
-  } else if (searchPath && !argv0.empty()) {
-    // Started through PATH: the directory the shell found korctl in, as execvp searches it
-    // (an empty entry is the current directory).
-    std::string path = searchPath;
-    for (size_t start = 0;;) {
-      size_t end = path.find(':', start);
-      std::string entry = path.substr(start, end == std::string::npos ? std::string::npos : end - start);
-      std::string dir = entry.empty() ? "./" : entry + "/";
-      if (access((dir + argv0).c_str(), X_OK) == 0) {
-        directory = dir;
-        break;
-      }
-      if (end == std::string::npos) break;
-      start = end + 1;
-    }
-  }
-  if (directory.empty()) return "kor";
-  std::string candidate = directory + "kor";
-  return access(candidate.c_str(), X_OK) == 0 ? candidate : "kor";
-}
-
-namespace {
-
-int reportRunning(const OpenPlan& plan) {
-  StatusMap status = statusFields(plan.target);
+int reportRunning(const OpenPlan& plan, const Endpoint& running) {
+  StatusMap status = statusFields(running);
   std::string host = status["host"];
   if (!plan.host.empty() && plan.host.find_first_of("@.") != std::string::npos && !host.empty() &&
       bareHost(host) != bareHost(plan.host)) {
@@ -139,27 +59,9 @@ int reportRunning(const OpenPlan& plan) {
   return kOpenLoginPending;
 }
 
-}  // namespace
-
-int openSession(int argc, char** argv) {
-  std::vector<std::string> words(argv, argv + argc);
-  OpenPlan plan = planOpen(words);
-  if (!plan.hasName) {
-    std::fprintf(stderr, "korctl open: NAME required (korctl open NAME [kor-args...])\n");
-    return 2;
-  }
-  if (acceptsConnections(endpointOf(plan.target))) return reportRunning(plan);
-  if (!plan.hasHost) {
-    std::fprintf(stderr, "korctl open: HOST must come before any kor options (korctl open %s HOST [kor-args...])\n",
-                 plan.name.c_str());
-    return 2;
-  }
-  try {
-    unlink(framingFilePath(plan.name).c_str());
-  } catch (const std::exception&) {
-    // no home directory: there is no framing file either
-  }
-  std::string program = korProgramFor(words[0], std::getenv("PATH"));
+// Replaces korctl with kor; returns only when that fails.
+int execKor(const std::string& argv0, const OpenPlan& plan) {
+  std::string program = korProgramFor(argv0, std::getenv("PATH"));
   std::vector<std::string> args = plan.korArgs;
   args.insert(args.begin(), program);
   std::vector<char*> cargs;
@@ -171,5 +73,45 @@ int openSession(int argc, char** argv) {
   std::fprintf(stderr, "korctl open: could not exec kor (%s): %s\n", program.c_str(), std::strerror(errno));
   return 127;
 }
+
+int execute(const Invocation& call) {
+  // Any -h or --help shows the help, even among the words meant for kor.
+  for (int i = 2; i < call.argc; ++i) {
+    if (std::strcmp(call.argv[i], "--help") == 0 || std::strcmp(call.argv[i], "-h") == 0)
+      return writeStdout(openHelpText()) ? 0 : 1;
+  }
+  const std::vector<std::string> words(call.argv, call.argv + call.argc);
+  const OpenPlan plan = planOpen(words);
+  if (!plan.hasName) {
+    std::fprintf(stderr, "korctl open: NAME required (korctl open NAME [kor-args...])\n");
+    return 2;
+  }
+  const Endpoint running = resolveEndpoint(plan.target);
+  if (acceptsConnections(running)) return reportRunning(plan, running);
+  if (!plan.hasHost) {
+    std::fprintf(stderr, "korctl open: HOST must come before any kor options (korctl open %s HOST [kor-args...])\n",
+                 plan.name.c_str());
+    return 2;
+  }
+  try {
+    unlink(framingFilePath(plan.name).c_str());
+  } catch (const std::exception&) {
+    // no home directory: there is no framing file either
+  }
+  return execKor(words[0], plan);
+}
+
+}  // namespace
+
+// The table's usage "NAME" and its lack of options serve only `korctl help open`.
+extern const CommandEntry kOpenCommand = {
+    "open",
+    kOpenDescription,
+    "start a control session in the background (idempotent)",
+    "NAME",
+    Arguments::kRaw,
+    nullptr,
+    execute,
+};
 
 }  // namespace kor

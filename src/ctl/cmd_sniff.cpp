@@ -1,37 +1,47 @@
+// korctl sniff NAME: the daemon's record of the bytes exchanged (input sent, output received),
+// once or following.
 #include <unistd.h>
 
 #include <cstdio>
 
 #include "base/ControlClient.h"
 #include "base/StdoutWriter.h"
-#include "ctl/Commands.h"
+#include "ctl/CommandTable.h"
 #include "ctl/Exchange.h"
 
 namespace kor {
 
 namespace {
 
+using cxxopts::value;
+
+void addOptions(cxxopts::Options& o) {
+  o.add_options()("cursor", kCursorOptionHelp, value<long long>())
+      ("tail", "Start at the current head (only show new records)")
+      ("follow", "Keep streaming the exchange until interrupted (Ctrl-C)");
+  o.add_options("positional")("NAME", "session", value<std::string>());
+  parsePositional(o, {"NAME"});
+}
+
 // One Sniff exchange at cursor, not quiet.
-bool fetchExchange(const std::string& name, long long cursor, ExchangeReply& reply) {
+bool fetchExchange(const Endpoint& session, long long cursor, ExchangeReply& reply) {
   uint8_t replyType = 0;
   std::string payload;
-  if (!controlExchange(name, kSniff, encodeInt64(cursor), replyType, payload, false)) return false;
+  if (!controlExchange(session, kSniff, encodeInt64(cursor), replyType, payload, false)) return false;
   reply = parseExchange(payload);
   return true;
 }
 
-}  // namespace
-
-int sniffExchange(const std::string& name, bool follow, long long cursor, bool tail) {
+int sniffExchange(const Endpoint& session, bool follow, long long cursor, bool tail) {
   ExchangeReply reply;
   if (tail) {
     // The daemon answers cursor -1 with its oldest records; only where they end matters here.
-    if (!fetchExchange(name, -1, reply)) return 1;
+    if (!fetchExchange(session, -1, reply)) return 1;
     cursor = reply.nextCursor;
   }
   bool printedAny = false;
   for (;;) {
-    if (!fetchExchange(name, cursor, reply)) return 1;
+    if (!fetchExchange(session, cursor, reply)) return 1;
     if (reply.gap && !printedAny) {
       std::fputs("korctl: warning: sniff cursor fell behind; gap skipped\n", stderr);
     }
@@ -48,5 +58,22 @@ int sniffExchange(const std::string& name, bool follow, long long cursor, bool t
   std::fprintf(stderr, "next-cursor: %lld\n", cursor);
   return 0;
 }
+
+int execute(const Invocation& call) {
+  return sniffExchange(resolveEndpoint(call.name), call.args.count("follow") > 0, givenOr(call.args, "cursor", -1LL),
+                       call.args.count("tail") > 0);
+}
+
+}  // namespace
+
+extern const CommandEntry kSniffCommand = {
+    "sniff",
+    "Tap the byte exchange (sent input + received output).",
+    "tap the byte exchange (sent + received)",
+    "NAME [OPTION...]",
+    Arguments::kSession,
+    addOptions,
+    execute,
+};
 
 }  // namespace kor

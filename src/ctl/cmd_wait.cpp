@@ -1,3 +1,4 @@
+// korctl wait NAME: blocks until the session's output has been quiet for a while.
 #include <unistd.h>
 
 #include <chrono>
@@ -5,16 +6,27 @@
 
 #include "base/Durations.h"
 #include "base/StatusRecord.h"
-#include "ctl/Commands.h"
+#include "ctl/CommandTable.h"
 #include "ctl/OutputRead.h"
 
 namespace kor {
 
+namespace {
+
+using cxxopts::value;
+
+void addOptions(cxxopts::Options& o) {
+  o.add_options()("idle", "Required quiet period in seconds", value<double>()->default_value("0.5"))
+      ("timeout", "Seconds before giving up", value<double>()->default_value("30"));
+  o.add_options("positional")("NAME", "session", value<std::string>());
+  parsePositional(o, {"NAME"});
+}
+
 // Polls every 50 ms from the current head until no output came for the quiet period.
 // 0 quiet, 1 time limit passed, 2 a read failed.
-int waitQuiet(const std::string& name, double idleSeconds, double timeoutSeconds) {
+int waitQuiet(const Endpoint& session, double idleSeconds, double timeoutSeconds) {
   using Clock = std::chrono::steady_clock;
-  long long head = headCursorOf(name);
+  long long head = headCursorOf(session);
   long long cursor = head > 0 ? head : 0;
   const auto idle = std::chrono::milliseconds(durationMillis(idleSeconds));
   const auto limit = std::chrono::milliseconds(durationMillis(timeoutSeconds));
@@ -27,12 +39,28 @@ int waitQuiet(const std::string& name, double idleSeconds, double timeoutSeconds
       return 1;
     }
     OutputChunk chunk;
-    if (!fetchOutput(name, cursor, chunk, false)) return 2;
+    if (!fetchOutput(session, cursor, chunk, false)) return 2;
     cursor = chunk.nextCursor;
     if (!chunk.data.empty()) lastOutput = pollStart;
     else if (pollStart - lastOutput >= idle) return 0;
     usleep(50000);
   }
 }
+
+int execute(const Invocation& call) {
+  return waitQuiet(resolveEndpoint(call.name), call.args["idle"].as<double>(), call.args["timeout"].as<double>());
+}
+
+}  // namespace
+
+extern const CommandEntry kWaitCommand = {
+    "wait",
+    "Wait until the session output goes quiet.",
+    "wait until output goes quiet",
+    "NAME [OPTION...]",
+    Arguments::kSession,
+    addOptions,
+    execute,
+};
 
 }  // namespace kor

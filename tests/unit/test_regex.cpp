@@ -3,7 +3,7 @@
 #include <random>
 #include <string>
 
-#include "ctl/Regex.h"
+#include "text/Regex.h"
 
 using namespace kor;
 

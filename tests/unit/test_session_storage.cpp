@@ -5,7 +5,7 @@
 #include <csignal>
 #include <ctime>
 
-#include "StoreFixture.h"
+#include "PrivateHome.h"
 #include "terminal/SessionStoreUnix.h"
 
 using namespace kor::session_storage;

@@ -3,7 +3,7 @@
 
 #include <ctime>
 
-#include "StoreFixture.h"
+#include "PrivateHome.h"
 #include "terminal/SessionStore.h"
 
 using namespace kor;

@@ -4,7 +4,7 @@
 #include <regex>
 #include <string>
 
-#include "ctl/Strip.h"
+#include "text/Strip.h"
 
 using namespace kor;
 

@@ -1,6 +1,7 @@
 #pragma once
-// A private HOME for store tests, files with chosen modes, and a capture of the log records
-// (the logger writes them to standard error).
+// The unit tests' one private HOME (a short path under /tmp, removed afterwards; the HOME of
+// the test run is put back), files with chosen modes, and a capture of the log records (the
+// logger writes them to standard error).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,7 +19,10 @@
 class PrivateHome : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/korstoreXXXXXX";
+    const char* old = std::getenv("HOME");
+    hadHome = old != nullptr;
+    if (old) oldHome = old;
+    char pattern[] = "/tmp/korhomeXXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     home = pattern;
     kor = home + "/.kor";
@@ -27,6 +31,8 @@ class PrivateHome : public ::testing::Test {
     setenv("HOME", home.c_str(), 1);
   }
   void TearDown() override {
+    if (hadHome) setenv("HOME", oldHome.c_str(), 1);
+    else unsetenv("HOME");
     std::error_code ec;
     std::filesystem::permissions(home, std::filesystem::perms::all, ec);
     std::filesystem::remove_all(home, ec);
@@ -78,6 +84,10 @@ class PrivateHome : public ::testing::Test {
   }
 
   std::string home, kor, sessions, control;
+
+ private:
+  bool hadHome = false;
+  std::string oldHome;
 };
 
 // Cases that need another user's files run only as root (which can chown them away).

@@ -1,4 +1,4 @@
-#include "ctl/Regex.h"
+#include "text/Regex.h"
 
 #include <sys/wait.h>
 #include <unistd.h>

@@ -1,130 +1,26 @@
+// OSC 133 framing: the frame texts, the marks, the extraction and cleaning of the output, and
+// the growing-output scanner.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <random>
 #include <vector>
-#include <regex>
-#include <set>
 
-#include "ctl/MarkerFrame.h"
-#include "ctl/OscFrame.h"
+#include "text/OscFrame.h"
 
 using namespace kor;
 
 namespace {
 const std::string T = "0a1b2c3d";
-const std::string W = "KORCTL_0a1b2c3d";
 }  // namespace
 
-TEST(RunFrames, WorkedFrameTexts) {
-  EXPECT_EQ(buildMarkerFrame("ls", T, false, "$?"),
-            "echo KORCTL_0a1b2c3d; eval \"$(cat <<'KORCTL_BODY_0a1b2c3d'\nls\nKORCTL_BODY_0a1b2c3d\n)\"; "
-            "echo KORCTL_0a1b2c3d:$?\n");
-  EXPECT_EQ(buildMarkerFrame("ls", T, true, "$?"),
-            "\x1b[200~echo KORCTL_0a1b2c3d\nls\necho KORCTL_0a1b2c3d:$?\x1b[201~\r");
-  EXPECT_EQ(buildMarkerFrame("ls", T, true, "$status"),
-            "\x1b[200~echo KORCTL_0a1b2c3d\nls\necho KORCTL_0a1b2c3d:$status\x1b[201~\r");
+TEST(OscFrame, WorkedFrameTexts) {
   EXPECT_EQ(buildOscFrame("ls", T, false),
             "eval \"$(cat <<'KORCTL_BODY_0a1b2c3d'\nls\nKORCTL_BODY_0a1b2c3d\n)\"\n");
   EXPECT_EQ(buildOscFrame("ls", T, true), "\x1b[200~ls\x1b[201~\r");
 }
 
-TEST(RunFrames, TokensAreEightLowercaseHexDigits) {
-  std::set<std::string> seen;
-  for (int i = 0; i < 50; ++i) {
-    std::string token = makeRunToken();
-    ASSERT_EQ(token.size(), 8u);
-    EXPECT_EQ(token.find_first_not_of("0123456789abcdef"), std::string::npos) << token;
-    seen.insert(token);
-  }
-  EXPECT_GT(seen.size(), 45u);
-}
-
-TEST(RunFrames, MarkerExtraction) {
-  struct Case {
-    const char* what;
-    std::string text;
-    bool found;
-    std::string output;
-    int status;
-  };
-  const std::string echoTyped = "echo " + W + "; eval \"$(cat <<'KORCTL_BODY_" + T + "'\r\n> ls\r\n> )\"; echo " + W +
-                                ":$?\r\n";
-  const std::string echoPasted = "echo " + W + "\r\nls\r\necho " + W + ":$?\r\n";
-  const Case cases[] = {
-      {"typed, CRLF", echoTyped + W + "\r\nhi\r\n" + W + ":0\r\n$ ", true, "hi\r\n", 0},
-      {"LF only, status 42", echoTyped + W + "\nhi\n" + W + ":42\n", true, "hi\n", 42},
-      {"no output", echoTyped + W + "\r\n" + W + ":1\r\n", true, "", 1},
-      {"no final line feed", echoTyped + W + "\r\nabc" + W + ":0\r\n", true, "abc", 0},
-      {"pasted echo skipped", echoPasted + W + "\r\nout\r\n" + W + ":0\r\n", true, "out\r\n", 0},
-      {"look-alike line in output", echoTyped + W + "\r\na\r\n" + W + "\r\nb\r\n" + W + ":3\r\n", true, "b\r\n", 3},
-      {"look-alikes that are no lines", echoTyped + W + "\r\n" + W + "x " + W + ":y " + W + ":\r\n" + W + "\r\r\n" +
-                                            W + ":0\r\n",
-       true, W + "x " + W + ":y " + W + ":\r\n" + W + "\r\r\n", 0},
-      {"other token ignored", echoTyped + W + "\r\nKORCTL_ffffffff:0\r\n" + W + ":5\r\n", true,
-       "KORCTL_ffffffff:0\r\n", 5},
-      {"end line cut before line end", echoTyped + W + "\r\nhi\r\n" + W + ":0", false, "", 0},
-      {"end line cut in its CR LF", echoTyped + W + "\r\nhi\r\n" + W + ":0\r", false, "", 0},
-      {"CR not followed by LF", W + "\r\nhi\r\n" + W + ":0\rx\n" + W + ":7\n", true, "hi\r\n" + W + ":0\rx\n", 7},
-      {"no start line: everything before the end", "junk\r\n" + W + ":0\r\n", true, "junk\r\n", 0},
-      {"first end line wins", W + "\n" + W + ":1\n" + W + ":2\n", true, "", 1},
-      {"huge status like atoi", W + "\n" + W + ":99999999999999999999\n", true, "", -1},
-  };
-  for (const Case& c : cases) {
-    MarkerResult r = extractMarkerOutput(c.text, T);
-    EXPECT_EQ(r.found, c.found) << c.what;
-    if (!c.found) continue;
-    EXPECT_EQ(r.output, c.output) << c.what;
-    EXPECT_EQ(r.exitCode, c.status) << c.what;
-  }
-}
-
-TEST(RunFrames, MarkerStartedNeedsALineStart) {
-  EXPECT_FALSE(markerStarted("echo " + W + "\r\nls\r\n", T));  // the pasted echo
-  EXPECT_TRUE(markerStarted("echo " + W + "\r\nls\r\n" + W + "\r\n", T));
-  EXPECT_TRUE(markerStarted("x\n" + W + "\n", T));
-  EXPECT_FALSE(markerStarted("x\n" + W + "\r", T));
-  EXPECT_FALSE(markerStarted(W + "\n", T));  // at the very start there is no line break before it
-}
-
-// The scanner reads a growing text; every answer on the way must equal the answer of the
-// patterns on that prefix, searched from scratch.
-TEST(RunFrames, MarkerScanOfGrowingOutputEqualsFreshSearch) {
-  const std::regex endRe(W + ":([0-9]+)\r?\n");
-  const std::regex startRe(W + "\r?\n");
-  const std::regex lineRe("[\r\n]" + W + "\r?\n");
-  const std::string texts[] = {
-      "echo " + W + "; eval x\r\n" + W + "\r\nA\r\n" + W + "\r\nB" + W + "\r" + W + ":x\r\n" + W + ":12\r\nnext",
-      "\x1b[200~echo " + W + "\r\n" + W + "\n\n" + W + "\n" + W + ":0\n",
-  };
-  for (const std::string& text : texts) {
-    for (size_t step : {1u, 3u, 7u}) {
-      MarkerScanner scanner(T);
-      for (size_t n = 0;; n = std::min(n + step, text.size())) {
-        const std::string prefix = text.substr(0, n);
-        scanner.scan(prefix);
-        std::smatch m;
-        bool found = std::regex_search(prefix, m, endRe);
-        ASSERT_EQ(scanner.endFound, found) << n;
-        if (found) {
-          size_t endPos = m.position(0), outStart = 0;
-          for (auto it = std::sregex_iterator(prefix.begin(), prefix.end(), startRe); it != std::sregex_iterator(); ++it)
-            if (static_cast<size_t>(it->position(0) + it->length(0)) <= endPos) outStart = it->position(0) + it->length(0);
-          EXPECT_EQ(scanner.endPos, endPos);
-          EXPECT_EQ(scanner.outStart, outStart);
-          EXPECT_EQ(scanner.exitCode, std::stoi(m[1]));
-          break;
-        }
-        EXPECT_EQ(scanner.lineStarted, std::regex_search(prefix, lineRe)) << n;
-        if (n == text.size()) break;
-      }
-      EXPECT_TRUE(scanner.endFound);
-    }
-  }
-}
-
-TEST(RunFrames, OscMarkExitCodes) {
+TEST(OscFrame, OscMarkExitCodes) {
   struct Case {
     std::string mark;
     int status;
@@ -143,8 +39,7 @@ TEST(RunFrames, OscMarkExitCodes) {
     EXPECT_EQ(mark.end, 1 + c.mark.size());
   }
 }
-
-TEST(RunFrames, OscMarksThatAreNotMarks) {
+TEST(OscFrame, OscMarksThatAreNotMarks) {
   OscMark mark;
   EXPECT_FALSE(findOscMark("\x1b]133;D;0\x1b[m\a", 0, 'D', mark));  // another ESC inside
   EXPECT_FALSE(findOscMark("\x1b]133;D;0", 0, 'D', mark));          // not terminated yet
@@ -156,8 +51,7 @@ TEST(RunFrames, OscMarksThatAreNotMarks) {
   ASSERT_TRUE(findOscMark("\x1b]133;D;1\x1bx\x1b]133;D;2\a", 0, 'D', mark));
   EXPECT_EQ(mark.exitCode, 2);
 }
-
-TEST(RunFrames, OscExtraction) {
+TEST(OscFrame, OscExtraction) {
   const std::string C = "\x1b]133;C\a", A = "\x1b]133;A\x1b\\", B = "\x1b]133;B\a";
   auto D = [](const std::string& n) { return "\x1b]133;D;" + n + "\a"; };
   struct Case {
@@ -194,8 +88,7 @@ TEST(RunFrames, OscExtraction) {
   EXPECT_TRUE(oscStarted("x" + C));
   EXPECT_TRUE(oscStarted("x" + D("1")));
 }
-
-TEST(RunFrames, CleanCaptureEnds) {
+TEST(OscFrame, CleanCaptureEnds) {
   struct Case {
     std::string in, out;
   };
@@ -217,8 +110,7 @@ TEST(RunFrames, CleanCaptureEnds) {
   };
   for (const Case& c : cases) EXPECT_EQ(cleanCapture(c.in), c.out) << c.in;
 }
-
-TEST(RunFrames, NoiseAndPartialLinePrimitives) {
+TEST(OscFrame, NoiseAndPartialLinePrimitives) {
   const std::string t = "\x1b]7;/tmp\a";
   EXPECT_EQ(skipNoise(t, 0, t.size(), false), t.size());
   EXPECT_EQ(skipNoise(t, 0, t.size() - 1, false), 0u);  // terminator beyond end
@@ -233,10 +125,9 @@ TEST(RunFrames, NoiseAndPartialLinePrimitives) {
   EXPECT_EQ(trimPartialLineMarker("ab \r \r", 0, 6), 1u);
   EXPECT_EQ(trimPartialLineMarker("\x1b  \r", 0, 4), 4u);
 }
-
 // Random chunking of a session's output: the scanner's answer after each read equals a fresh
 // extraction of everything read so far.
-TEST(RunFrames, OscScanOfGrowingOutputEqualsFreshSearch) {
+TEST(OscFrame, OscScanOfGrowingOutputEqualsFreshSearch) {
   const std::string text = "\x1b]133;D;7\a\x1b]133;A\a$ \x1b]133;B\x1b]133;C\x1bx\x1b]133;C\aone\r\n\x1b]133;C\x1b\\"
                            "two\x1b]133;D;1\x1b[m\x1b]133;D;5\x1b\\\x1b]133;A\a";
   for (size_t step : {1u, 2u, 5u}) {
@@ -258,19 +149,12 @@ TEST(RunFrames, OscScanOfGrowingOutputEqualsFreshSearch) {
     EXPECT_TRUE(scanner.endFound);
   }
 }
-
 // Searches must stay flat on hostile output of any size (no recursion per byte).
-TEST(RunFrames, LargeOutputsDoNotCrash) {
+TEST(OscFrame, LargeOutputsDoNotCrash) {
   std::string big(4 << 20, 'a');
   big += "\x1b]133;C";
   big += std::string(1 << 20, 'K');
   EXPECT_FALSE(extractOscOutput(big).found);
-  EXPECT_FALSE(extractMarkerOutput(big, T).found);
-  std::string lines;
-  for (int i = 0; i < 200000; ++i) lines += "line\r\n";
-  MarkerResult r = extractMarkerOutput(W + "\r\n" + lines + W + ":0\r\n", T);
-  ASSERT_TRUE(r.found);
-  EXPECT_EQ(r.output, lines);
   EXPECT_EQ(cleanCapture(std::string(1 << 20, '\r')), "");
 }
 
@@ -297,17 +181,13 @@ std::string randomText(std::mt19937& rng, const std::vector<std::string>& pieces
 
 }  // namespace
 
-// Random outputs read in random chunks: after every read the scanners answer exactly what a
+// Random outputs read in random chunks: after every read the scanner answers exactly what a
 // fresh search of everything read so far answers.
-TEST(RunFrames, ScannersMatchFreshSearchesOnRandomOutput) {
+TEST(OscFrame, ScannerMatchesFreshSearchesOnRandomOutput) {
   std::mt19937 rng(12345);
   const std::vector<std::string> oscPieces = {"\x1b]133;C\a", "\x1b]133;D;", "\x1b]133;D\a", "7", "12", "\a",
                                               "\x1b\\", "\x1b", "x", "\r\n", "\x1b]133;A\a", "\x1b]133;", "C",
                                               "D", ";", "\x1b[?2004l", "\x1b[0m"};
-  const std::vector<std::string> markerPieces = {W, W, ":", "3", "45", "\r", "\n", "x", "K", "KORCTL_", "echo "};
-  const std::regex endRe(W + ":([0-9]+)\r?\n");
-  const std::regex startRe(W + "\r?\n");
-  const std::regex lineRe("[\r\n]" + W + "\r?\n");
   for (int round = 0; round < 300; ++round) {
     const std::string osc = randomText(rng, oscPieces, 1 + static_cast<int>(rng() % 30));
     OscScanner oscScanner;
@@ -327,27 +207,5 @@ TEST(RunFrames, ScannersMatchFreshSearchesOnRandomOutput) {
       n = std::min(osc.size(), n + 1 + rng() % 8);
     }
 
-    const std::string marker = randomText(rng, markerPieces, 1 + static_cast<int>(rng() % 30));
-    MarkerScanner markerScanner(T);
-    for (size_t n = 0;;) {
-      const std::string prefix = marker.substr(0, n);
-      markerScanner.scan(prefix);
-      std::smatch m;
-      const bool found = std::regex_search(prefix, m, endRe);
-      ASSERT_EQ(markerScanner.endFound, found) << round << " " << n;
-      if (found) {
-        size_t endPos = m.position(0), outStart = 0;
-        for (auto it = std::sregex_iterator(prefix.begin(), prefix.end(), startRe); it != std::sregex_iterator(); ++it)
-          if (static_cast<size_t>(it->position(0) + it->length(0)) <= endPos) outStart = it->position(0) + it->length(0);
-        ASSERT_EQ(markerScanner.endPos, endPos) << round;
-        ASSERT_EQ(markerScanner.outStart, outStart) << round;
-        ASSERT_EQ(markerScanner.exitCode, std::atoi(m[1].str().c_str())) << round;
-        break;
-      }
-      ASSERT_EQ(markerScanner.lineStarted, std::regex_search(prefix, lineRe)) << round << " " << n;
-      ASSERT_EQ(markerStarted(prefix, T), std::regex_search(prefix, lineRe)) << round << " " << n;
-      if (n == marker.size()) break;
-      n = std::min(marker.size(), n + 1 + rng() % 8);
-    }
   }
 }

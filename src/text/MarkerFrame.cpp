@@ -1,4 +1,4 @@
-#include "ctl/MarkerFrame.h"
+#include "text/MarkerFrame.h"
 
 #include <climits>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "ctl/Strip.h"
+#include "text/Strip.h"
 
 #include <cstring>
 

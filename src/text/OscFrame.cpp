@@ -1,4 +1,4 @@
-#include "ctl/OscFrame.h"
+#include "text/OscFrame.h"
 
 #include <cstring>
 #include <vector>

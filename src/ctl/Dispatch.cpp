@@ -1,0 +1,103 @@
+#include "ctl/Dispatch.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+
+#include "base/StdoutWriter.h"
+#include "ctl/CommandTable.h"
+
+namespace kor {
+
+namespace {
+
+void onInterrupt(int) { _exit(130); }
+
+void installInterruptHandler() {
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = onInterrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;
+  sigaction(SIGINT, &action, nullptr);
+}
+
+// The option library quotes names with typographic quotes on this platform; messages use
+// plain apostrophes everywhere.
+std::string plainQuotes(std::string text) {
+  for (const char* quote : {"\xe2\x80\x98", "\xe2\x80\x99"}) {
+    for (size_t at; (at = text.find(quote)) != std::string::npos;) text.replace(at, 3, "'");
+  }
+  return text;
+}
+
+void printOverview() { std::fputs(overviewText().c_str(), stderr); }
+
+// `korctl help [COMMAND]`: a known command's help on standard output, else the overview.
+int showHelp(int argc, char** argv) {
+  if (argc < 3 || !findCommand(argv[2])) {
+    printOverview();
+    return 0;
+  }
+  return writeStdout(commandHelp(argv[2])) ? 0 : 1;
+}
+
+// Parses the words after the command word with its table; false (reported) on a parse error.
+bool parseArguments(const CommandEntry& entry, Invocation& call) {
+  try {
+    call.args = buildCommandOptions(entry.name).parse(call.argc - 1, call.argv + 1);
+    return true;
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "korctl %s: %s\n", entry.name, plainQuotes(error.what()).c_str());
+    return false;
+  }
+}
+
+}  // namespace
+
+int dispatch(int argc, char** argv) {
+  if (argc < 2) {
+    printOverview();
+    return 2;
+  }
+  Invocation call;
+  call.command = argv[1];
+  call.argc = argc;
+  call.argv = argv;
+  installInterruptHandler();
+
+  const std::string& command = call.command;
+  if (command == "-h" || command == "--help") {
+    printOverview();
+    return 0;
+  }
+  if (command == "-v" || command == "version" || command == "--version") {
+    return writeStdout(std::string("korctl version ") + kVersion + "\n") ? 0 : 1;
+  }
+  if (command == "help") return showHelp(argc, argv);
+
+  const CommandEntry* entry = findCommand(command);
+  if (!entry) {
+    std::fprintf(stderr, "korctl: unknown command '%s'\n", command.c_str());
+    printOverview();
+    return 2;
+  }
+  if (entry->arguments == Arguments::kRaw) return entry->run(call);
+
+  if (!parseArguments(*entry, call)) return 2;
+  if (call.args.count("help")) return writeStdout(commandHelp(command)) ? 0 : 1;
+  if (entry->arguments == Arguments::kSession) {
+    if (!call.args.count("NAME")) {
+      std::fprintf(stderr, "korctl %s: missing session NAME\n", entry->name);
+      return 2;
+    }
+    call.name = call.args["NAME"].as<std::string>();
+  }
+  return entry->run(call);
+}
+
+}  // namespace kor
