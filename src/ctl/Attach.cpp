@@ -9,8 +9,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 
+#include "base/Signals.h"
 #include "base/StatusRecord.h"
 #include "base/StdoutWriter.h"
 #include "ctl/Input.h"
@@ -55,21 +55,8 @@ void onWindowChange(int) { windowChanged = 1; }
 void onEndingSignal(int signo) {
   tcsetattr(0, TCSANOW, &savedMode);
   if (signo == SIGINT) _exit(130);
-  struct sigaction fallback;
-  std::memset(&fallback, 0, sizeof fallback);
-  fallback.sa_handler = SIG_DFL;
-  sigemptyset(&fallback.sa_mask);
-  sigaction(signo, &fallback, nullptr);
+  setSignalAction(signo, SIG_DFL);
   raise(signo);  // blocked while this handler runs; delivered with the default action on return
-}
-
-void installHandler(int signo, void (*handler)(int), int flags, struct sigaction* previous) {
-  struct sigaction action;
-  std::memset(&action, 0, sizeof action);
-  action.sa_handler = handler;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = flags;
-  sigaction(signo, &action, previous);
 }
 
 // Raw mode for the keyboard, undone by restore() on every way out of attach.
@@ -81,7 +68,7 @@ struct TerminalMode {
     for (size_t i = 0; i < 3; ++i) {
       // A signal the caller chose to ignore (nohup) stays ignored.
       sigaction(kEndingSignals[i], nullptr, &previousEnding[i]);
-      if (previousEnding[i].sa_handler != SIG_IGN) installHandler(kEndingSignals[i], onEndingSignal, 0, nullptr);
+      if (previousEnding[i].sa_handler != SIG_IGN) setSignalAction(kEndingSignals[i], onEndingSignal);
     }
     struct termios rawMode = savedMode;
     cfmakeraw(&rawMode);
@@ -114,7 +101,7 @@ int attachSession(const Endpoint& session, bool observe, long long cursor, bool 
   TerminalMode mode;
   mode.enterRaw();
   if (mode.raw && resize) {
-    installHandler(SIGWINCH, onWindowChange, SA_RESTART, nullptr);
+    setSignalAction(SIGWINCH, onWindowChange, SA_RESTART);
     windowChanged = 1;
   }
 

@@ -1,13 +1,12 @@
 #include "ctl/Dispatch.h"
 
-#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <string>
 
+#include "base/Signals.h"
 #include "base/StdoutWriter.h"
 #include "ctl/CommandTable.h"
 
@@ -16,15 +15,6 @@ namespace kor {
 namespace {
 
 void onInterrupt(int) { _exit(130); }
-
-void installInterruptHandler() {
-  struct sigaction action;
-  std::memset(&action, 0, sizeof action);
-  action.sa_handler = onInterrupt;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = 0;
-  sigaction(SIGINT, &action, nullptr);
-}
 
 // The option library quotes names with typographic quotes on this platform; messages use
 // plain apostrophes everywhere.
@@ -68,7 +58,7 @@ int dispatch(int argc, char** argv) {
   call.command = argv[1];
   call.argc = argc;
   call.argv = argv;
-  installInterruptHandler();
+  setSignalAction(SIGINT, onInterrupt);  // ends at once, without flushing or clean-up
 
   const std::string& command = call.command;
   if (command == "-h" || command == "--help") {

@@ -5,11 +5,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <stdexcept>
-#include <system_error>
 
+#include "base/FdIo.h"
 #include "base/Paths.h"
+#include "base/PrivateDir.h"
 #include "base/StatusRecord.h"
 #include "ctl/Input.h"
 #include "ctl/OutputRead.h"
@@ -41,13 +43,12 @@ int openFramingFile(const std::string& path, bool forWriting) {
 
 void ensurePrivateDir(const std::string& path) {
   if (path.empty()) return;
-  namespace fs = std::filesystem;
-  std::error_code error;
-  fs::create_directories(path, error);
   std::error_code ignored;
-  if (error && !fs::is_directory(path, ignored))
-    throw std::runtime_error("could not create " + path + ": " + error.message());
-  fs::permissions(path, fs::perms::owner_all, fs::perm_options::replace, ignored);
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+  const int error = makePrivateDir(path);
+  if (error && !std::filesystem::is_directory(path, ignored))
+    throw std::runtime_error("could not create " + path + ": " + std::strerror(error));
+  chmod(path.c_str(), 0700);  // exactly 0700, also when it was there already
 }
 
 bool readFramingCache(const std::string& name, ShellTraits& traits) {
@@ -67,14 +68,7 @@ void writeFramingCache(const std::string& name, const ShellTraits& traits) {
   int fd = openFramingFile(framingFilePath(name), true);
   if (fd < 0) return;
   const std::string content = framingContent(traits);
-  if (ftruncate(fd, 0) == 0 && fchmod(fd, 0600) == 0) {
-    size_t done = 0;
-    while (done < content.size()) {
-      ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-      if (n <= 0) break;
-      done += static_cast<size_t>(n);
-    }
-  }
+  if (ftruncate(fd, 0) == 0 && fchmod(fd, 0600) == 0) writeFully(fd, content.data(), content.size());
   ::close(fd);
 }
 

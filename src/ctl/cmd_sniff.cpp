@@ -7,7 +7,7 @@
 #include "base/ControlClient.h"
 #include "base/StdoutWriter.h"
 #include "ctl/CommandTable.h"
-#include "ctl/Exchange.h"
+#include "text/ExchangeText.h"
 
 namespace kor {
 

@@ -2,7 +2,6 @@
 // The daemon's exchange record as sniff shows it: the recorded bytes as printable text (the
 // records themselves and parseExchange are in base/Wire.h). Pure, no I/O.
 #include <string>
-#include <vector>
 
 #include "base/Wire.h"
 

@@ -2,11 +2,11 @@
 
 #include <string>
 
-#include "ctl/Exchange.h"
+#include "text/ExchangeText.h"
 
 using namespace kor;
 
-TEST(Exchange, EscapeBytesTable) {
+TEST(ExchangeText, EscapeBytesTable) {
   const struct {
     std::string in, out;
   } cases[] = {
@@ -22,13 +22,13 @@ TEST(Exchange, EscapeBytesTable) {
   for (const auto& c : cases) EXPECT_EQ(escapeBytes(c.in), c.out) << c.out;
 }
 
-TEST(Exchange, EscapeBytesNeverEmitsRawControlBytes) {
+TEST(ExchangeText, EscapeBytesNeverEmitsRawControlBytes) {
   std::string all;
   for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
   for (unsigned char c : escapeBytes(all)) EXPECT_TRUE(c >= 0x20 && c <= 0x7e) << int(c);
 }
 
-TEST(Exchange, RecordLines) {
+TEST(ExchangeText, RecordLines) {
   EXPECT_EQ(formatExchangeRecord({'>', "ls\r"}), "\xc2\xbb ls\\r\n");
   EXPECT_EQ(formatExchangeRecord({'<', "ok\r\n"}), "\xc2\xab ok\\r\\n\n");
   EXPECT_EQ(formatExchangeRecord({'\0', ""}), "\xc2\xab \n");

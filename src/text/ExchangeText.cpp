@@ -1,4 +1,4 @@
-#include "ctl/Exchange.h"
+#include "text/ExchangeText.h"
 
 namespace kor {
 
