@@ -12,16 +12,15 @@
 
 usage: bench/expect_read.py [BUILD_DIR] [SIZE_MB]"""
 import os
-import shutil
 import subprocess
 import sys
-import tempfile
 import time
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests", "cli"))
+from harness import ROOT, Env  # noqa: E402  (the tests' private HOME and korctl runner)
+
 BUILD = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build")
 SIZE = int(float(sys.argv[2]) * 1000000) if len(sys.argv) > 2 else 20000000
-KORCTL = os.path.join(BUILD, "korctl")
 
 # Coloured lines up to SIZE bytes, ended by END (CR LF, or a bare CR as progress meters do);
 # with PACE > 0 a pause of PACE seconds after every 200 kB.
@@ -33,30 +32,18 @@ GENERATOR = r"""awk -v size=%d -v pace=%s -v end='%s' 'BEGIN { n = 0; i = 0; nex
   } }'; printf 'FIN%%sED\n' ISH"""
 
 
-class Session:
-    def __init__(self):
-        self.home = tempfile.mkdtemp(prefix="kx", dir="/tmp")
-        self.env = dict(os.environ, HOME=self.home)
-        self.korctl("open", "b", "localhost", "--shell", "/bin/sh")
-        self.korctl("writeln", "b", "stty -echo")
-        self.korctl("wait", "b", "--idle", "0.5", "--timeout", "30")
+def check(s, *args):
+    """Runs korctl in the private HOME s; it must succeed."""
+    r = s.korctl(*args, timeout=700)
+    assert r.returncode == 0, r.stderr
+    return r
 
-    def korctl(self, *args, out=subprocess.DEVNULL):
-        return subprocess.run([KORCTL, *args], env=self.env, stdout=out, stderr=subprocess.PIPE, check=True)
 
-    def head(self):
-        info = self.korctl("info", "b", out=subprocess.PIPE).stdout.decode()
-        return int(dict(l.split("=", 1) for l in info.splitlines() if "=" in l)["headCursor"])
-
-    def cpu(self, *args):
-        """Runs korctl with standard output to /dev/null; (CPU seconds, wall seconds)."""
-        t0 = time.monotonic()
-        proc = subprocess.Popen([KORCTL, *args], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        return proc, t0
-
-    def close(self):
-        subprocess.run([KORCTL, "kill", "b", "--wait"], env=self.env, capture_output=True)
-        shutil.rmtree(self.home, ignore_errors=True)
+def launch(s, *args):
+    """Starts korctl with standard output to /dev/null; finish() gives its CPU and wall seconds."""
+    t0 = time.monotonic()
+    proc = subprocess.Popen([s.binary, *args], env=s.env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    return proc, t0
 
 
 def finish(proc, t0):
@@ -67,36 +54,39 @@ def finish(proc, t0):
 
 
 def expect_run(s, pattern, pace, end):
-    start = s.head()
-    proc, t0 = s.cpu("expect", "b", pattern, "--cursor", str(start), "--timeout", "600")
-    s.korctl("writeln", "b", GENERATOR % (SIZE, pace, end))
+    start = s.head("b")
+    proc, t0 = launch(s, "expect", "b", pattern, "--cursor", str(start), "--timeout", "600")
+    check(s, "writeln", "b", GENERATOR % (SIZE, pace, end))
     cpu, wall = finish(proc, t0)
-    s.korctl("wait", "b", "--idle", "0.3", "--timeout", "60")
+    check(s, "wait", "b", "--idle", "0.3", "--timeout", "60")
     return start, cpu, wall
 
 
 def main():
-    s = Session()
+    s = Env.create(BUILD, prefix="kx")
     try:
+        s.open("b", "/bin/sh")  # a shell that does not echo, quiet before each measurement
+        check(s, "writeln", "b", "stty -echo")
+        check(s, "wait", "b", "--idle", "0.5", "--timeout", "30")
         print(f"expect through {SIZE / 1e6:.0f} MB of coloured output (CPU seconds of the korctl process)")
         for pace, end, label in (("0", "\\r\\n", "lines, burst"), ("0.1", "\\r\\n", "lines, paced"),
                                  ("0.1", "\\r", "CR only, paced")):
             for pattern, kind in (("FINISHED", "literal"), ("FINI[S]HED\\s", "bounded regex"),
                                   ("FINI[S]+HED", "line regex"), ("FINI[S]+HED\\s", "unbounded regex")):
                 start, cpu, wall = expect_run(s, pattern, pace, end)
-                read_cpu, _ = finish(*s.cpu("read", "b", "--cursor", str(start)))
-                strip_cpu, _ = finish(*s.cpu("read", "b", "--cursor", str(start), "--strip"))
+                read_cpu, _ = finish(*launch(s, "read", "b", "--cursor", str(start)))
+                strip_cpu, _ = finish(*launch(s, "read", "b", "--cursor", str(start), "--strip"))
                 print(f"  {label:14} {kind:15}  expect {cpu:6.2f} s CPU ({wall:5.1f} s wall)   "
                       f"read once {read_cpu:5.2f} s, read --strip {strip_cpu:5.2f} s   "
                       f"ratio expect/read --strip {cpu / max(strip_cpu, 1e-3):5.1f}")
 
-        s.korctl("writeln", "b", "yes 'an ordinary line of output, 48 bytes long..' | head -c 80000000")
-        s.korctl("wait", "b", "--idle", "1", "--timeout", "120")
-        info = s.korctl("info", "b", out=subprocess.PIPE).stdout.decode()
+        check(s, "writeln", "b", "yes 'an ordinary line of output, 48 bytes long..' | head -c 80000000")
+        check(s, "wait", "b", "--idle", "1", "--timeout", "120")
+        info = check(s, "info", "b").stdout.decode()
         window = int(dict(l.split("=", 1) for l in info.splitlines() if "=" in l).get("scrollback", 64 << 20))
         print(f"read of a full retention window ({window / (1 << 20):.0f} MiB)")
         for args in ((), ("--strip",)):
-            cpu, wall = finish(*s.cpu("read", "b", *args))
+            cpu, wall = finish(*launch(s, "read", "b", *args))
             print(f"  read {' '.join(args):8} {wall:5.2f} s wall, {cpu:5.2f} s CPU   "
                   f"{window / (1 << 20) / wall:7.1f} MiB/s")
     finally:

@@ -8,7 +8,6 @@ usage: bench/kor_ingest.py [BUILD_DIR] [SIZE_MIB]"""
 import os
 import pty
 import shutil
-import signal
 import struct
 import subprocess
 import sys
@@ -18,11 +17,10 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests", "cli"))
 import kor_wire  # noqa: E402  (the tests' control-protocol client)
+from harness import ROOT, Env  # noqa: E402  (the tests' private HOME and korctl runner)
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build")
 SIZE = (int(sys.argv[2]) if len(sys.argv) > 2 else 256) << 20
-KORCTL = os.path.join(BUILD, "korctl")
 PRINT = "head -c %d /dev/zero | tr '\\0' x" % SIZE
 
 
@@ -42,14 +40,10 @@ def peak_kib(pid):
 
 
 def daemon_run(scrollback, with_reader):
-    home = tempfile.mkdtemp(prefix="kb", dir="/tmp")
-    env = dict(os.environ, HOME=home)
-    args = [KORCTL, "open", "b", "localhost", "--shell", "/bin/sh"]
-    if scrollback:
-        args += ["--scrollback", scrollback]
-    subprocess.run(args, env=env, check=True)
-    path = os.path.join(home, ".kor", "control", "b.sock")
+    env = Env.create(BUILD, prefix="kb")
     try:
+        env.open("b", "/bin/sh", *(["--scrollback", scrollback] if scrollback else []))
+        path = env.socket_path("b")
         st = status(path)
         pid = int(st["pid"])
         time.sleep(0.5)
@@ -84,8 +78,7 @@ def daemon_run(scrollback, with_reader):
             reader.join()
         return elapsed, peak_kib(pid), int(st["scrollback"]), got
     finally:
-        subprocess.run([KORCTL, "kill", "b", "--wait"], env=env)
-        shutil.rmtree(home, ignore_errors=True)
+        env.close()
 
 
 def baseline_c():

@@ -10,46 +10,23 @@
 usage: bench/run_bench.py [BUILD_DIR] [LINES] [RUNS]"""
 import os
 import resource
-import shutil
 import statistics
-import subprocess
 import sys
-import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests", "cli"))
-import kor_wire  # noqa: E402  (the tests' control-protocol client)
+from harness import ROOT, Env  # noqa: E402  (the tests' private HOME and korctl runner)
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build")
 LINES = int(sys.argv[2]) if len(sys.argv) > 2 else 3000000
 RUNS = int(sys.argv[3]) if len(sys.argv) > 3 else 40
-KORCTL = os.path.join(BUILD, "korctl")
 FLOOR = 0.060 + 0.080
-
-
-class Session:
-    def __init__(self, shell="/bin/bash"):
-        self.home = tempfile.mkdtemp(prefix="kb", dir="/tmp")
-        self.env = dict(os.environ, HOME=self.home, LC_ALL="C.UTF-8")
-        self.korctl("open", "b", "localhost", "--shell", shell)
-        self.sock = os.path.join(self.home, ".kor", "control", "b.sock")
-
-    def korctl(self, *args, out=subprocess.DEVNULL):
-        return subprocess.run([KORCTL, *args], env=self.env, stdout=out, stderr=subprocess.PIPE)
-
-    def head(self):
-        return int(kor_wire.status(self.sock)["headCursor"])
-
-    def close(self):
-        self.korctl("kill", "b", "--wait=5")
-        shutil.rmtree(self.home, ignore_errors=True)
 
 
 def timed_run(session, cmd):
     before = resource.getrusage(resource.RUSAGE_CHILDREN)
     t0 = time.monotonic()
-    r = session.korctl("run", "b", cmd, "--timeout", "600", out=subprocess.PIPE)
+    r = session.korctl("run", "b", cmd, "--timeout", "600", timeout=700)
     wall = time.monotonic() - t0
     after = resource.getrusage(resource.RUSAGE_CHILDREN)
     cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
@@ -74,10 +51,10 @@ def throughput(session):
     expected = sum(len(str(i)) + 2 for i in range(1, LINES + 1))  # digits + CR LF
     # Reference: how long the output takes to reach the daemon.
     time.sleep(0.5)
-    start = session.head()
+    start = session.head("b")
     t0 = time.monotonic()
     session.korctl("writeln", "b", f"seq {LINES}")
-    while session.head() - start < expected:
+    while session.head("b") - start < expected:
         time.sleep(0.005)
     reach = time.monotonic() - t0
     time.sleep(0.5)
@@ -89,8 +66,9 @@ def throughput(session):
 
 
 def main():
-    session = Session()
+    session = Env.create(BUILD, prefix="kb")
     try:
+        session.open("b", "/bin/bash")
         latency(session)
         throughput(session)
     finally:

@@ -4,18 +4,16 @@ and 1,000 saved sessions (plus, for gc, 1,000 stray control files in the session
 
 usage: bench/sessions_gc.py [BUILD_DIR] [RUNS]"""
 import os
-import shutil
 import socket
 import statistics
-import subprocess
 import sys
-import tempfile
 import time
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests", "cli"))
+from harness import ROOT, Env  # noqa: E402  (the tests' private HOME and korctl runner)
+
 BUILD = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build")
 RUNS = int(sys.argv[2]) if len(sys.argv) > 2 else 5
-KORCTL = os.path.join(BUILD, "korctl")
 COUNT = 1000
 
 
@@ -46,17 +44,15 @@ def make_stray_files(sessions):
 
 def timed(env, *args):
     start = time.monotonic()
-    r = subprocess.run([KORCTL, *args], env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    r = env.korctl(*args, timeout=600)
     elapsed = time.monotonic() - start
     return elapsed, r
 
 
 def main():
-    home = tempfile.mkdtemp(prefix="kb", dir="/tmp")
+    env = Env.create(BUILD, prefix="kb")
     try:
-        env = dict(os.environ, HOME=home, LC_ALL="C.UTF-8")
-        kor = os.path.join(home, ".kor")
-        control, sessions = os.path.join(kor, "control"), os.path.join(kor, "sessions")
+        kor, control, sessions = os.path.dirname(env.control), env.control, env.sessions
         for d in (kor, control, sessions):
             os.mkdir(d, 0o700)
         make_saved_sessions(sessions)
@@ -87,7 +83,7 @@ def main():
         print(f"  sessions with the {COUNT} saved sessions only: {saved_only * 1000:.1f} ms")
         print(f"  per row (sessions): {statistics.median(listing) / (2 * COUNT) * 1e6:.1f} us")
     finally:
-        shutil.rmtree(home, ignore_errors=True)
+        env.close()
 
 
 if __name__ == "__main__":

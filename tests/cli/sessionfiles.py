@@ -74,7 +74,7 @@ def nobody_home(env):
 
 
 def korctl_as_nobody(env, home, *args):
-    from conftest import KORCTL
+    from harness import KORCTL
     run_env = dict(env.env, HOME=home)
     cmd = ["setpriv", f"--reuid={NOBODY.pw_uid}", f"--regid={NOBODY.pw_gid}", "--clear-groups",
            KORCTL, *args]
@@ -89,8 +89,7 @@ def now():
 def type_until(env, name, text, marker, timeout=20):
     """Types text into a real session and waits until marker shows in its output."""
     import kor_wire
-    from conftest import wait_for
+    from harness import seen
     path = env.socket_path(name)
     kor_wire.send(path, text.encode())
-    assert wait_for(lambda: marker.encode() in kor_wire.output_since(path, -1), timeout=timeout, interval=0.1), \
-        f"{marker!r} never showed in {name}"
+    assert seen(path, marker.encode(), -1, timeout, interval=0.1), f"{marker!r} never showed in {name}"

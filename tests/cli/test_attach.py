@@ -10,7 +10,7 @@ import time
 
 import pytest
 
-from conftest import KORCTL, wait_for
+from harness import KORCTL, wait_for
 from fakedaemon import Close, Error, Reply, read_reply
 
 OLDEST = b"\xff" * 8

@@ -9,7 +9,7 @@ import time
 
 import pytest
 
-from conftest import KORCTL
+from harness import KORCTL
 
 pytestmark = pytest.mark.e2e
 

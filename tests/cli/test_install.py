@@ -9,7 +9,7 @@ import tempfile
 
 import pytest
 
-from conftest import BUILD, KOR, KORCTL
+from harness import BUILD, KOR, KORCTL
 
 pytestmark = pytest.mark.e2e
 

@@ -8,7 +8,7 @@ import time
 
 import pytest
 
-from conftest import KORCTL, wait_for
+from harness import KORCTL, wait_for
 
 pytestmark = pytest.mark.e2e
 

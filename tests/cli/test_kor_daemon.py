@@ -12,7 +12,7 @@ import time
 
 import pytest
 
-from conftest import KOR, KORCTL, wait_for
+from harness import KOR, KORCTL, seen, wait_for
 import kor_wire as kw
 
 pytestmark = pytest.mark.e2e
@@ -21,10 +21,6 @@ pytestmark = pytest.mark.e2e
 def kor(env, *args, timeout=30):
     return subprocess.run([KOR, *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout,
                           cwd=env.home, env=env.env)
-
-
-def seen(path, text, cursor=0, timeout=15):
-    return wait_for(lambda: text in kw.output_since(path, cursor), timeout)
 
 
 def run_in(path, line, done, timeout=30):

@@ -3,7 +3,7 @@ import os
 
 import pytest
 
-from conftest import wait_for
+from harness import seen, wait_for
 import kor_wire as kw
 
 SHELLS = [s for s in ("/bin/bash", "/bin/dash", "/usr/bin/zsh", "/usr/bin/fish", "/usr/bin/mksh")
@@ -18,25 +18,20 @@ def quiet_zsh(env):
     open(os.path.join(env.home, ".zshrc"), "w").close()
 
 
-def seen(env, name, text, cursor=0, timeout=15):
-    path = env.socket_path(name)
-    return wait_for(lambda: text in kw.output_since(path, cursor), timeout)
-
-
 @pytest.mark.parametrize("shell", SHELLS)
 def test_shell_session_lifecycle(env, shell):
     env.open("s", shell)
     path = env.socket_path("s")
-    assert seen(env, "s", b"KORCTL_EC=")
+    assert seen(path, b"KORCTL_EC=")
     head = int(kw.status(path)["headCursor"])
     kw.send(path, b"echo one''42''two\n")
-    assert seen(env, "s", b"one42two", head)
+    assert seen(path, b"one42two", head)
 
     assert env.korctl("resize", "s", "30", "100").returncode == 0
     info = env.korctl("info", "s").stdout.decode()
     assert "rows=30\n" in info and "cols=100\n" in info
     kw.send(path, b"stty size\n")
-    assert seen(env, "s", b"30 100", head)
+    assert seen(path, b"30 100", head)
 
     r = env.korctl("kill", "s", "--wait")
     assert r.returncode == 0, r.stderr
@@ -50,7 +45,7 @@ def test_shell_session_lifecycle(env, shell):
 def test_shell_exit_status_becomes_the_ended_reason(env, shell):
     env.open("s", shell)
     path = env.socket_path("s")
-    assert seen(env, "s", b"KORCTL_EC=")
+    assert seen(path, b"KORCTL_EC=")
     kw.send(path, b"exit 3\n")
     assert wait_for(lambda: not os.path.exists(path), 15)
     r = env.korctl("info", "s")

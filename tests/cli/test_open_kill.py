@@ -6,7 +6,7 @@ import time
 
 import pytest
 
-from conftest import KORCTL
+from harness import KORCTL
 from fakedaemon import Error, Reply
 
 RECORDER = """#!/bin/sh

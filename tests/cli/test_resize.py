@@ -4,7 +4,7 @@ import subprocess
 
 import pytest
 
-from conftest import ROOT
+from harness import ROOT
 from fakedaemon import Error
 
 

@@ -5,11 +5,10 @@ import re
 import shutil
 import socket
 import struct
-import tempfile
 
 import pytest
 
-from conftest import Env, wait_for
+from harness import Env, wait_for
 
 pytestmark = pytest.mark.e2e
 
@@ -98,8 +97,8 @@ class Session:
 
 
 def open_session(shell, name="s", extra=()):
-    home = tempfile.mkdtemp(prefix="k", dir="/tmp")
-    env = Env(home)
+    env = Env.create()
+    home = env.home
     path = shell.path
     if path == "busybox":
         os.makedirs(os.path.join(home, "bin"))
@@ -119,8 +118,7 @@ def open_session(shell, name="s", extra=()):
 
 
 def close_session(env):
-    env.cleanup()
-    shutil.rmtree(env.home, ignore_errors=True)
+    env.close()
 
 
 @pytest.fixture(scope="module", params=SHELLS, ids=[s.key for s in SHELLS])

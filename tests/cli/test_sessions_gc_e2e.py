@@ -5,7 +5,7 @@ import time
 
 import pytest
 
-from conftest import wait_for
+from harness import wait_for
 from sessionfiles import dead_socket, now, save_session, type_until
 
 pytestmark = pytest.mark.e2e

@@ -6,7 +6,7 @@ import time
 
 import pytest
 
-from conftest import KORCTL, wait_for, writeln_secret
+from harness import KORCTL, wait_for, writeln_secret
 
 pytestmark = pytest.mark.e2e
 

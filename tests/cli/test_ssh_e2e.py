@@ -8,7 +8,7 @@ import time
 
 import pytest
 
-from conftest import wait_for, writeln_secret
+from harness import wait_for, writeln_secret
 from sshd import Sshd, free_ports, keygen
 
 pytestmark = pytest.mark.e2e

@@ -1,6 +1,7 @@
 // Option tables: what each command's parser makes of a command line.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -75,4 +76,20 @@ TEST(OptionTables, EveryWordGetsATable) {
   EXPECT_TRUE(commandDescription("tail").empty());
   EXPECT_TRUE(commandDescription("Read").empty());
   EXPECT_EQ(commandDescription("read"), "Read session output without consuming it.");
+}
+
+// A row added to the table is found by its word, has its own help, and (for a command about a
+// session) a NAME that the front door can read.
+TEST(CommandTable, EveryRowIsReachableAndSessionRowsTakeName) {
+  std::set<std::string> names;
+  for (const CommandEntry* entry : commandTable()) {
+    const std::string name = entry->name;
+    EXPECT_TRUE(names.insert(name).second) << name;
+    EXPECT_EQ(findCommand(name), entry);
+    EXPECT_EQ(commandHelp(name).rfind(std::string(entry->description) + "\nUsage:\n  korctl " + name, 0), 0u)
+        << commandHelp(name);
+    EXPECT_NE(overviewText().find("\n  " + name + " "), std::string::npos) << name;
+    if (entry->arguments == Arguments::kSession) EXPECT_EQ(parse(name, {"s"})["NAME"].as<std::string>(), "s") << name;
+  }
+  EXPECT_EQ(names.size(), 16u);
 }
