@@ -8,6 +8,7 @@
 #include <set>
 #include <vector>
 
+#include "RandomText.h"
 #include "text/MarkerFrame.h"
 
 using namespace kor;
@@ -129,16 +130,6 @@ TEST(MarkerFrame, LargeOutputsDoNotCrash) {
   ASSERT_TRUE(r.found);
   EXPECT_EQ(r.output, lines);
 }
-
-namespace {
-
-std::string randomText(std::mt19937& rng, const std::vector<std::string>& pieces, int count) {
-  std::string text;
-  for (int i = 0; i < count; ++i) text += pieces[rng() % pieces.size()];
-  return text;
-}
-
-}  // namespace
 
 // Random outputs read in random chunks: after every read the scanner answers exactly what a
 // fresh search of everything read so far answers.

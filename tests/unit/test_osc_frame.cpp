@@ -6,6 +6,7 @@
 #include <random>
 #include <vector>
 
+#include "RandomText.h"
 #include "text/OscFrame.h"
 
 using namespace kor;
@@ -173,11 +174,6 @@ OscResult referenceOsc(const std::string& text) {
   return r;
 }
 
-std::string randomText(std::mt19937& rng, const std::vector<std::string>& pieces, int count) {
-  std::string text;
-  for (int i = 0; i < count; ++i) text += pieces[rng() % pieces.size()];
-  return text;
-}
 
 }  // namespace
 

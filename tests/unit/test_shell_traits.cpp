@@ -6,6 +6,7 @@
 #include <regex>
 #include <vector>
 
+#include "RandomText.h"
 #include "text/ShellTraits.h"
 
 using namespace kor;
@@ -83,8 +84,7 @@ TEST(ShellTraits, GrowingSearchesMatchThePatterns) {
   const std::regex echoRe("KORCTL_EC=[0-9]*[\r\n]");
   const std::regex nameRe("KORCTL_OSCPROBE_0a1b2c3d");
   for (int round = 0; round < 300; ++round) {
-    std::string text;
-    for (int i = 1 + static_cast<int>(rng() % 25); i > 0; --i) text += pieces[rng() % pieces.size()];
+    const std::string text = randomText(rng, pieces, 1 + static_cast<int>(rng() % 25));
     SetupEchoSearch search;
     WordCounter counter("KORCTL_OSCPROBE_0a1b2c3d");
     for (size_t n = 0;;) {
