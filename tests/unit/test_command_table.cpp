@@ -89,7 +89,9 @@ TEST(CommandTable, EveryRowIsReachableAndSessionRowsTakeName) {
     EXPECT_EQ(commandHelp(name).rfind(std::string(entry->description) + "\nUsage:\n  korctl " + name, 0), 0u)
         << commandHelp(name);
     EXPECT_NE(overviewText().find("\n  " + name + " "), std::string::npos) << name;
-    if (entry->arguments == Arguments::kSession) EXPECT_EQ(parse(name, {"s"})["NAME"].as<std::string>(), "s") << name;
+    if (entry->arguments == Arguments::kSession) {
+      EXPECT_EQ(parse(name, {"s"})["NAME"].as<std::string>(), "s") << name;
+    }
   }
   EXPECT_EQ(names.size(), 16u);
 }
