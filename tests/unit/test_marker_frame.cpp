@@ -38,6 +38,7 @@ TEST(MarkerFrame, TokensAreEightLowercaseHexDigits) {
   }
   EXPECT_GT(seen.size(), 45u);
 }
+
 TEST(MarkerFrame, MarkerExtraction) {
   struct Case {
     const char* what;
@@ -76,6 +77,7 @@ TEST(MarkerFrame, MarkerExtraction) {
     EXPECT_EQ(r.exitCode, c.status) << c.what;
   }
 }
+
 TEST(MarkerFrame, MarkerStartedNeedsALineStart) {
   EXPECT_FALSE(markerStarted("echo " + W + "\r\nls\r\n", T));  // the pasted echo
   EXPECT_TRUE(markerStarted("echo " + W + "\r\nls\r\n" + W + "\r\n", T));
@@ -83,6 +85,7 @@ TEST(MarkerFrame, MarkerStartedNeedsALineStart) {
   EXPECT_FALSE(markerStarted("x\n" + W + "\r", T));
   EXPECT_FALSE(markerStarted(W + "\n", T));  // at the very start there is no line break before it
 }
+
 // The scanner reads a growing text; every answer on the way must equal the answer of the
 // patterns on that prefix, searched from scratch.
 TEST(MarkerFrame, MarkerScanOfGrowingOutputEqualsFreshSearch) {
@@ -118,6 +121,7 @@ TEST(MarkerFrame, MarkerScanOfGrowingOutputEqualsFreshSearch) {
     }
   }
 }
+
 // Searches must stay flat on hostile output of any size (no recursion per byte).
 TEST(MarkerFrame, LargeOutputsDoNotCrash) {
   std::string big(4 << 20, 'a');

@@ -40,6 +40,7 @@ TEST(OscFrame, OscMarkExitCodes) {
     EXPECT_EQ(mark.end, 1 + c.mark.size());
   }
 }
+
 TEST(OscFrame, OscMarksThatAreNotMarks) {
   OscMark mark;
   EXPECT_FALSE(findOscMark("\x1b]133;D;0\x1b[m\a", 0, 'D', mark));  // another ESC inside
@@ -52,6 +53,7 @@ TEST(OscFrame, OscMarksThatAreNotMarks) {
   ASSERT_TRUE(findOscMark("\x1b]133;D;1\x1bx\x1b]133;D;2\a", 0, 'D', mark));
   EXPECT_EQ(mark.exitCode, 2);
 }
+
 TEST(OscFrame, OscExtraction) {
   const std::string C = "\x1b]133;C\a", A = "\x1b]133;A\x1b\\", B = "\x1b]133;B\a";
   auto D = [](const std::string& n) { return "\x1b]133;D;" + n + "\a"; };
@@ -89,6 +91,7 @@ TEST(OscFrame, OscExtraction) {
   EXPECT_TRUE(oscStarted("x" + C));
   EXPECT_TRUE(oscStarted("x" + D("1")));
 }
+
 TEST(OscFrame, CleanCaptureEnds) {
   struct Case {
     std::string in, out;
@@ -111,6 +114,7 @@ TEST(OscFrame, CleanCaptureEnds) {
   };
   for (const Case& c : cases) EXPECT_EQ(cleanCapture(c.in), c.out) << c.in;
 }
+
 TEST(OscFrame, NoiseAndPartialLinePrimitives) {
   const std::string t = "\x1b]7;/tmp\a";
   EXPECT_EQ(skipNoise(t, 0, t.size(), false), t.size());
@@ -126,6 +130,7 @@ TEST(OscFrame, NoiseAndPartialLinePrimitives) {
   EXPECT_EQ(trimPartialLineMarker("ab \r \r", 0, 6), 1u);
   EXPECT_EQ(trimPartialLineMarker("\x1b  \r", 0, 4), 4u);
 }
+
 // Random chunking of a session's output: the scanner's answer after each read equals a fresh
 // extraction of everything read so far.
 TEST(OscFrame, OscScanOfGrowingOutputEqualsFreshSearch) {
@@ -150,6 +155,7 @@ TEST(OscFrame, OscScanOfGrowingOutputEqualsFreshSearch) {
     EXPECT_TRUE(scanner.endFound);
   }
 }
+
 // Searches must stay flat on hostile output of any size (no recursion per byte).
 TEST(OscFrame, LargeOutputsDoNotCrash) {
   std::string big(4 << 20, 'a');
