@@ -5,24 +5,20 @@ local bash session, and their ratio.
 
 usage: bench/ssh_bench.py [BUILD_DIR] [RUNS]"""
 import os
-import shutil
 import statistics
-import subprocess
 import sys
-import tempfile
 import time
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(ROOT, "tests", "cli"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests", "cli"))
+from harness import ROOT, Env  # noqa: E402  (the tests' private HOME and korctl runner)
 from sshd import Sshd  # noqa: E402  (the tests' private sshd)
 
 BUILD = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build")
 RUNS = int(sys.argv[2]) if len(sys.argv) > 2 else 40
-KORCTL = os.path.join(BUILD, "korctl")
 
 
 def korctl(env, *args):
-    r = subprocess.run([KORCTL, *args], env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    r = env.korctl(*args, timeout=120)
     if r.returncode != 0:
         raise SystemExit(f"korctl {' '.join(args)}: {r.returncode} {r.stderr.decode()}")
     return r
@@ -44,15 +40,14 @@ def median_run_true(env, host):
 
 def main():
     server = Sshd(shells=("/bin/bash",))
-    home = tempfile.mkdtemp(prefix="kb", dir="/tmp")
+    env = Env.create(BUILD, prefix="kb")
     try:
-        env = dict(os.environ, HOME=home, LC_ALL="C.UTF-8")
         local = median_run_true(env, "localhost")
-        env["PATH"] = server.client("bench") + ":" + env["PATH"]
+        env.env["PATH"] = server.client("bench") + ":" + env.env["PATH"]
         remote = median_run_true(env, server.host())
     finally:
         server.cleanup()
-        shutil.rmtree(home, ignore_errors=True)
+        env.close()
     print(f"run true, median of {RUNS}: local {local * 1000:.0f} ms, over ssh {remote * 1000:.0f} ms, "
           f"ratio {remote / local:.2f}")
 
