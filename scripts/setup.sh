@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config ccache binutils
   libcxxopts-dev libprotobuf-dev protobuf-compiler libeasyloggingpp-dev
-  libunwind-dev libsodium-dev libgtest-dev
+  libunwind-dev libsodium-dev libgtest-dev libvterm-dev
   python3 python3-pytest
   bash dash zsh fish mksh ksh93u+m yash busybox
   tmux procps util-linux openssh-client

@@ -14,6 +14,14 @@ uint64_t getBigEndian(const char* in, int bytes) {
   return value;
 }
 
+void appendBigEndian(std::string& out, uint64_t value, int bytes) {
+  char buffer[8];
+  putBigEndian(buffer, value, bytes);
+  out.append(buffer, static_cast<size_t>(bytes));
+}
+
+constexpr size_t kScreenHeaderSize = 17;
+
 }  // namespace
 
 std::string encodeFrameHeader(uint8_t type, uint32_t length) {
@@ -90,6 +98,41 @@ ExchangeReply parseExchange(const std::string& payload) {
     at += kExchangeRecordHeaderSize + length;
   }
   return reply;
+}
+
+// ---- the screen ----
+
+std::string encodeScreenReply(const ScreenImage& image) {
+  std::string out = encodeInt64(image.head);
+  for (int value : {image.rows, image.cols, image.cursorRow, image.cursorCol})
+    appendBigEndian(out, static_cast<uint64_t>(value), 2);
+  out += static_cast<char>((image.alternate ? 0x01 : 0) | (image.cursorVisible ? 0x02 : 0));
+  for (const std::string& line : image.lines) {
+    appendBigEndian(out, line.size(), 4);
+    out += line;
+  }
+  return out;
+}
+
+bool decodeScreenReply(const std::string& payload, ScreenImage& image) {
+  if (payload.size() < kScreenHeaderSize) return false;
+  ScreenImage decoded;
+  decoded.head = decodeInt64(payload.data());
+  int* fields[] = {&decoded.rows, &decoded.cols, &decoded.cursorRow, &decoded.cursorCol};
+  for (int i = 0; i < 4; ++i) *fields[i] = static_cast<int>(getBigEndian(payload.data() + 8 + 2 * i, 2));
+  decoded.alternate = (payload[16] & 0x01) != 0;
+  decoded.cursorVisible = (payload[16] & 0x02) != 0;
+  size_t at = kScreenHeaderSize;
+  for (int row = 0; row < decoded.rows; ++row) {
+    if (payload.size() - at < 4) return false;
+    uint32_t length = decodeUint32(payload.data() + at);
+    at += 4;
+    if (payload.size() - at < length) return false;
+    decoded.lines.push_back(payload.substr(at, length));
+    at += length;
+  }
+  image = std::move(decoded);
+  return true;
 }
 
 }  // namespace kor

@@ -1,6 +1,6 @@
 #pragma once
 // The bytes of the control protocol, for both sides: request codes, frame headers, integers,
-// the header of cursor replies, and exchange records. Pure, no I/O.
+// the header of cursor replies, exchange records and the screen. Pure, no I/O.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -17,6 +17,7 @@ enum RequestType : uint8_t {
   kKill = 5,
   kSniff = 6,
   kHiddenInput = 7,
+  kScreen = 8,
   kWaitRead = 9,
 };
 constexpr uint8_t kErrorReply = 0x41;
@@ -84,5 +85,27 @@ struct ExchangeReply {
 // A payload shorter than 9 bytes gives no records, next cursor 0 and gap clear. Records are
 // read while a whole one fits; the first that does not fit and everything after it are ignored.
 ExchangeReply parseExchange(const std::string& payload);
+
+// The screen request: one byte of flags.
+constexpr uint8_t kScreenAttributes = 0x01;  // rows carry colours and attributes as SGR sequences
+
+// What a session's terminal shows.
+struct ScreenImage {
+  int64_t head = 0;  // the output cursor: the screen shows everything before it
+  int rows = 0;
+  int cols = 0;
+  int cursorRow = 0;  // from 0
+  int cursorCol = 0;
+  bool cursorVisible = true;
+  bool alternate = false;          // a full-screen program's alternate screen is up
+  std::vector<std::string> lines;  // one per row: UTF-8, trailing blanks trimmed
+};
+
+// The screen reply: head (8 bytes, signed), rows, cols, cursor row, cursor column (2 bytes
+// each), a flags byte (0x01 alternate screen, 0x02 cursor visible), then per row a 4-byte
+// length and the row's bytes; all big-endian. Bytes after the last row are ignored.
+std::string encodeScreenReply(const ScreenImage& image);
+// False for a payload too short for what its header announces.
+bool decodeScreenReply(const std::string& payload, ScreenImage& image);
 
 }  // namespace kor

@@ -91,3 +91,28 @@ TEST(Wire, EncodedRecordsParseBack) {
   }
   EXPECT_EQ(reply.nextCursor, 3);
 }
+
+TEST(Wire, ScreenReplyRoundTripsAndRefusesTruncation) {
+  ScreenImage image;
+  image.head = -2;
+  image.rows = 3;
+  image.cols = 300;
+  image.cursorRow = 2;
+  image.cursorCol = 299;
+  image.cursorVisible = false;
+  image.alternate = true;
+  image.lines = {"a", "", std::string("\x1b[0m\0z", 6)};
+  std::string payload = encodeScreenReply(image);
+  ScreenImage back;
+  ASSERT_TRUE(decodeScreenReply(payload + "later fields", back));
+  EXPECT_EQ(back.head, -2);
+  EXPECT_EQ(back.rows, 3);
+  EXPECT_EQ(back.cols, 300);
+  EXPECT_EQ(back.cursorRow, 2);
+  EXPECT_EQ(back.cursorCol, 299);
+  EXPECT_FALSE(back.cursorVisible);
+  EXPECT_TRUE(back.alternate);
+  EXPECT_EQ(back.lines, image.lines);
+  for (size_t cut = 0; cut < payload.size(); ++cut)
+    EXPECT_FALSE(decodeScreenReply(payload.substr(0, cut), back)) << cut;
+}
