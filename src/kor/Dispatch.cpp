@@ -36,7 +36,15 @@ void serveResize(Session& session, Client& client) {
       !setPtySize(terminal.master, next.rows, next.cols, next.pixelWidth, next.pixelHeight))
     return queueError(client, std::string("cannot resize the terminal: ") + std::strerror(errno));
   terminal.size = next;
+  resizeScreen(session.screen, next.rows, next.cols);
   queueReply(client, kResize, "");
+}
+
+void serveScreen(Session& session, Client& client) {
+  const bool attributes = (client.reader.payload[0] & kScreenAttributes) != 0;
+  ScreenImage image = captureScreen(session.screen, attributes);
+  image.head = session.output.head;
+  queueReply(client, kScreen, encodeScreenReply(image));
 }
 
 int64_t cursorOf(const Client& client) { return decodeInt64(client.reader.payload.data()); }
@@ -112,6 +120,8 @@ void handleRequest(Session& session, Client& client) {
     case kKill:
       session.killRequested = true;
       return queueReply(client, kKill, "");
+    case kScreen:
+      return serveScreen(session, client);
     default:  // the reader refuses unknown types from their header
       return queueError(client, "unknown request type " + std::to_string(type));
   }

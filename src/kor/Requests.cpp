@@ -37,6 +37,8 @@ std::string checkRequestHeader(uint8_t type, uint32_t length) {
       return length == 0 ? "" : sizeError("status", 0, length);
     case kKill:
       return length == 0 ? "" : sizeError("kill", 0, length);
+    case kScreen:
+      return length == 1 ? "" : sizeError("screen", 1, length);
     default:
       return "unknown request type " + std::to_string(type);
   }

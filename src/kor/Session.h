@@ -13,6 +13,7 @@
 #include "kor/KorOptions.h"
 #include "kor/OutputBuffer.h"
 #include "kor/Requests.h"
+#include "kor/Screen.h"
 
 namespace kor {
 
@@ -53,6 +54,7 @@ struct Session {
   ControlFiles files;
   Terminal terminal;
   OutputBuffer output;
+  Screen screen = makeScreen(24, 80);  // what the output has drawn, as a terminal shows it
   ExchangeLog exchange;
   std::list<Client> clients;
   long long created = 0;

@@ -221,6 +221,7 @@ int startSession(const KorOptions& options) {
   session.output = makeOutputBuffer(options.scrollback);
   session.terminal.size.rows = options.rows;
   session.terminal.size.cols = options.cols;
+  session.screen = makeScreen(options.rows, options.cols);
   session.files.name = options.name;
   session.files.hasGoneFile = isValidSessionName(options.name);
 

@@ -84,6 +84,8 @@ void readTerminal(Session& session) {
                      static_cast<size_t>(got) - first);
       noteLoginOutput(session, room.data[0], first);
       if (static_cast<size_t>(got) > first) noteLoginOutput(session, room.data[1], static_cast<size_t>(got) - first);
+      feedScreen(session.screen, room.data[0], first);
+      if (static_cast<size_t>(got) > first) feedScreen(session.screen, room.data[1], static_cast<size_t>(got) - first);
       commitOutput(session.output, static_cast<size_t>(got));
       session.lastActivity = now();
       continue;

@@ -2,7 +2,7 @@
 import socket
 import struct
 
-INPUT, RESIZE, READ, STATUS, KILL, SNIFF, HIDDEN = 1, 2, 3, 4, 5, 6, 7
+INPUT, RESIZE, READ, STATUS, KILL, SNIFF, HIDDEN, SCREEN = 1, 2, 3, 4, 5, 6, 7, 8
 ERROR = 0x41
 
 
@@ -45,6 +45,20 @@ def sniff(path, cursor=-1):
         records.append((chr(d), body[at + 5:at + 5 + n]))
         at += 5 + n
     return nxt, bool(gap), records
+
+
+def screen(path, attributes=False):
+    """The screen reply as a dict: head, rows, cols, cursor (row, col), alternate, visible, lines."""
+    kind, body = exchange(path, SCREEN, b"\x01" if attributes else b"\x00")
+    assert kind != ERROR, body
+    head, rows, cols, crow, ccol, flags = struct.unpack(">qHHHHB", body[:17])
+    lines, at = [], 17
+    for _ in range(rows):
+        n, = struct.unpack(">I", body[at:at + 4])
+        lines.append(body[at + 4:at + 4 + n].decode())
+        at += 4 + n
+    return dict(head=head, rows=rows, cols=cols, cursor=(crow, ccol), alternate=bool(flags & 1),
+                visible=bool(flags & 2), lines=lines)
 
 
 def status(path):

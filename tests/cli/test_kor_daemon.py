@@ -237,6 +237,7 @@ def resize_payload(rows, cols):
      b"a waiting read stands for an output read (3) or an exchange read (6), not 4"),
     (struct.pack(">BI", 4, 1) + b"x", b"status request needs 0 payload bytes, got 1"),
     (struct.pack(">BI", 5, 2) + b"xx", b"kill request needs 0 payload bytes, got 2"),
+    (struct.pack(">BI", 8, 0), b"screen request needs 1 payload bytes, got 0"),
     # Refused from the header alone: the payload is never sent.
     (struct.pack(">BI", 1, 64 * 1024 * 1024 + 1), b"input of 67108865 bytes exceeds the limit of 67108864 bytes"),
     (struct.pack(">BI", 2, 17) + resize_payload(-1, 80), b"invalid terminal rows -1 (must be 0 to 65535)"),
@@ -312,6 +313,28 @@ def test_retention_window_and_gap(env):
     assert (nxt, gap, len(data)) == (head, False, 65536)
     assert kw.read_output(path, tail + 10)[2] == data[10:]
     assert kw.read_output(path, head + 100) == (head, False, b"")
+
+
+def test_screen_follows_the_output_floods_and_resizes(env):
+    env.open("s", "/bin/bash")
+    path = env.socket_path("s")
+    run_in(path, b"clear; printf 'abcdef\\rXY\\n\\033[5Cright\\n'", b"DONE6")
+    shown = kw.screen(path)
+    assert shown["lines"][:2] == ["XYcdef", "     right"]
+    assert (shown["rows"], shown["cols"], shown["alternate"]) == (24, 80, False)
+    assert shown["head"] <= int(kw.status(path)["headCursor"])
+    # A flood much larger than the screen: the rows are its last lines, exactly.
+    run_in(path, b"clear; seq 1 300000", b"DONE7")
+    lines = kw.screen(path)["lines"]
+    numbers = lines[:lines.index("DONE7")]
+    assert len(numbers) >= 20 and numbers == [str(n) for n in range(300001 - len(numbers), 300001)]
+    exchange_ok(kw.exchange(path, kw.RESIZE, resize_payload(10, 30)))
+    shown = kw.screen(path)
+    assert (shown["rows"], shown["cols"], len(shown["lines"])) == (10, 30, 10)
+
+
+def exchange_ok(reply):
+    assert reply[0] != kw.ERROR, reply
 
 
 def test_follower_sees_every_byte_of_a_large_print_in_order(env):
