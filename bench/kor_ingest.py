@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """Output ingestion of the session daemon: a shell prints SIZE MiB (default 256) to its terminal.
 Measures the rate with no reader, with a reader following the stream by next cursors, and the
-same print into a pseudo-terminal drained by a trivial reader; then the daemon's peak memory
-(VmHWM) against its retention limit.
+same print into a pseudo-terminal drained by a trivial reader; the daemon's CPU time; its peak
+memory (VmHWM) against its retention limit, also with a large screen; then the screen model's
+own rates for a few kinds of output (build/screen_model_bench).
 
 usage: bench/kor_ingest.py [BUILD_DIR] [SIZE_MIB]"""
 import os
@@ -39,13 +40,35 @@ def peak_kib(pid):
     return -1
 
 
-def daemon_run(scrollback, with_reader):
+def cpu_seconds(pid):
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def varint(n):
+    out = b""
+    while True:
+        out += bytes([(n & 0x7F) | (0x80 if n > 0x7F else 0)])
+        n >>= 7
+        if not n:
+            return out
+
+
+def resize_payload(rows, cols):
+    """A TerminalInfo with rows, columns and zero pixel sizes."""
+    return b"\x10" + varint(rows) + b"\x18" + varint(cols) + b"\x20\x00\x28\x00"
+
+
+def daemon_run(scrollback, with_reader, size=None):
     env = Env.create(BUILD, prefix="kb")
     try:
         env.open("b", "/bin/sh", *(["--scrollback", scrollback] if scrollback else []))
         path = env.socket_path("b")
         st = status(path)
         pid = int(st["pid"])
+        if size:
+            exchange(path, 2, resize_payload(*size))
         time.sleep(0.5)
         exchange(path, 1, b"stty -echo\n")
         time.sleep(0.5)
@@ -68,15 +91,17 @@ def daemon_run(scrollback, with_reader):
         reader = threading.Thread(target=follow) if with_reader else None
         if reader:
             reader.start()
-        t0 = time.monotonic()
+        t0, cpu0 = time.monotonic(), cpu_seconds(pid)
         exchange(path, 1, (PRINT + "\n").encode())
         while int(status(path)["headCursor"]) < target:
             time.sleep(0.01)
         elapsed = time.monotonic() - t0
+        exchange(path, 8, b"\0")  # the screen as it stands: everything held back is taken in
+        cpu = cpu_seconds(pid) - cpu0
         stop.set()
         if reader:
             reader.join()
-        return elapsed, peak_kib(pid), int(st["scrollback"]), got
+        return elapsed, peak_kib(pid), int(st["scrollback"]), got, cpu
     finally:
         env.close()
 
@@ -128,17 +153,24 @@ def main():
     if c:
         b, total = c
         print(f"pty drained by a C read loop:     {b:6.2f} s  {mib_s(b):7.1f} MiB/s  ({total} bytes)")
-    d, peak, limit, _ = daemon_run(None, False)
-    print(f"daemon, no reader:                {d:6.2f} s  {mib_s(d):7.1f} MiB/s  ratio {b / d:.2f} of the drain")
+    d, peak, limit, _, cpu = daemon_run(None, False)
+    print(f"daemon, no reader:                {d:6.2f} s  {mib_s(d):7.1f} MiB/s  ratio {b / d:.2f} of the drain"
+          f"  (daemon CPU {cpu:.2f} s)")
     print(f"  peak memory {peak / 1024:.1f} MiB with retention limit {limit >> 20} MiB")
-    r, peak_r, _, got = daemon_run(None, True)
+    r, peak_r, _, got, cpu = daemon_run(None, True)
     print(f"daemon, reader following:         {r:6.2f} s  {mib_s(r):7.1f} MiB/s  ratio {b / r:.2f} of the drain"
-          f"  (reader got {got[0] >> 20} MiB, {got[1]} gaps)")
+          f"  (reader got {got[0] >> 20} MiB, {got[1]} gaps; daemon CPU {cpu:.2f} s)")
     print(f"  peak memory {peak_r / 1024:.1f} MiB with retention limit {limit >> 20} MiB")
+    _, peak_big, _, _, _ = daemon_run(None, False, size=(200, 500))
+    print(f"daemon, screen 200x500:           peak memory {peak_big / 1024:.1f} MiB"
+          f" ({(peak_big - peak) / 1024:+.1f} MiB against 24x80)")
     for scrollback in ("16M", "255M"):
-        _, p, lim, _ = daemon_run(scrollback, False)
+        _, p, lim, _, _ = daemon_run(scrollback, False)
         print(f"daemon, --scrollback {scrollback:>4}: peak memory {p / 1024:.1f} MiB, limit {lim / (1 << 20):.1f} MiB")
-
+    model = os.path.join(BUILD, "screen_model_bench")
+    if os.path.exists(model):
+        sys.stdout.flush()
+        subprocess.run([model, "64"], check=True)
 
 if __name__ == "__main__":
     main()
