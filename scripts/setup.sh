@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config ccache binutils
   libcxxopts-dev libprotobuf-dev protobuf-compiler libeasyloggingpp-dev
-  libunwind-dev libsodium-dev libgtest-dev libvterm-dev
+  libunwind-dev libsodium-dev libgtest-dev libvterm-dev nlohmann-json3-dev
   python3 python3-pytest
   bash dash zsh fish mksh ksh93u+m yash busybox
   tmux procps util-linux openssh-client
