@@ -1,5 +1,7 @@
 #include "text/TerminalQueries.h"
 
+#include <algorithm>
+
 #include "base/ControlSequence.h"
 
 namespace kor {
@@ -234,6 +236,17 @@ std::string releaseQueries(QueryFilter& filter) {
   std::string out = filter.held;
   filter.held.clear();
   filter.state = State::Ground;
+  return out;
+}
+
+std::string replayedOutput(QueryFilter& filter, const std::string& data, int64_t nextCursor, int64_t live) {
+  const int64_t from = nextCursor - static_cast<int64_t>(data.size());
+  const size_t history = static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(live - from, 0), data.size()));
+  std::string out = filterQueries(filter, history == data.size() ? data : data.substr(0, history));
+  if (history < data.size()) {
+    out += releaseQueries(filter);
+    out.append(data, history, std::string::npos);
+  }
   return out;
 }
 

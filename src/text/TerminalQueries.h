@@ -27,4 +27,8 @@ std::string filterQueries(QueryFilter& filter, const std::string& chunk);
 // Whatever the filter still holds, as it is (the end of the replay: what follows is live).
 std::string releaseQueries(QueryFilter& filter);
 
+// An output chunk that ends at nextCursor, as attach shows it: bytes before the cursor live
+// (where attach began) are history and filtered, the rest pass unchanged.
+std::string replayedOutput(QueryFilter& filter, const std::string& data, int64_t nextCursor, int64_t live);
+
 }  // namespace kor

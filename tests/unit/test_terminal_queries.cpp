@@ -58,3 +58,13 @@ TEST(TerminalQueries, ReleaseHandsBackAnOpenSequence) {
   EXPECT_EQ(releaseQueries(filter), "\x1b[6");
   EXPECT_EQ(filterQueries(filter, "n"), "n");  // what follows is passed on as it comes
 }
+
+TEST(TerminalQueries, ReplayFiltersHistoryAndPassesLiveOutput) {
+  QueryFilter filter;  // output before 16 is history
+  EXPECT_EQ(replayedOutput(filter, "ab\x1b[6ncd\x1b[", 10, 16), "abcd");          // 0..9
+  EXPECT_EQ(replayedOutput(filter, "cx\x1b[6n\x1b[cy", 20, 16), "x\x1b[cy");     // 10..19, live from "\x1b[c"
+  EXPECT_EQ(replayedOutput(filter, "\x1b[6n", 24, 16), "\x1b[6n");
+  QueryFilter split;  // a query begun in history and ended live reaches the terminal whole
+  EXPECT_EQ(replayedOutput(split, "ab\x1b[", 4, 4), "ab");
+  EXPECT_EQ(replayedOutput(split, "6nz", 7, 4), "\x1b[6nz");
+}
