@@ -10,7 +10,7 @@ const char* const kCursorOptionHelp = "Start at byte offset N (default: oldest r
 // Each defined in its cmd_<name>.cpp.
 extern const CommandEntry kOpenCommand, kKillCommand, kRunCommand, kReadCommand, kExpectCommand,
     kWriteCommand, kWritelnCommand, kKeyCommand, kWaitCommand, kResizeCommand, kSniffCommand,
-    kObserveCommand, kAttachCommand, kSessionsCommand, kInfoCommand, kGcCommand;
+    kScreenCommand, kObserveCommand, kAttachCommand, kSessionsCommand, kInfoCommand, kGcCommand;
 
 namespace {
 
@@ -19,7 +19,7 @@ const CommandEntry* const kRows[] = {
     &kOpenCommand,     &kKillCommand,    nullptr,
     &kRunCommand,      &kReadCommand,    &kExpectCommand, &kWriteCommand, &kWritelnCommand, nullptr,
     &kKeyCommand,      &kWaitCommand,    nullptr,
-    &kResizeCommand,   &kSniffCommand,   &kObserveCommand, &kAttachCommand, nullptr,
+    &kResizeCommand,   &kSniffCommand,   &kScreenCommand,  &kObserveCommand, &kAttachCommand, nullptr,
     &kSessionsCommand, &kInfoCommand,    &kGcCommand,
 };
 

@@ -31,6 +31,7 @@ Usage:
 
   resize      set terminal size
   sniff       tap the byte exchange (sent + received)
+  screen      print the current screen (rows as shown)
   observe     watch the live screen (read-only)
   attach      attach interactively (Ctrl-] to detach)
 
