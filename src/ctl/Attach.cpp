@@ -16,6 +16,8 @@
 #include "ctl/Input.h"
 #include "ctl/OutputRead.h"
 #include "ctl/TerminalSize.h"
+#include "text/ScreenText.h"
+#include "text/TerminalQueries.h"
 
 namespace kor {
 
@@ -92,10 +94,15 @@ void sendWindowSize(const Endpoint& session) {
 
 }  // namespace
 
-int attachSession(const Endpoint& session, bool observe, long long cursor, bool resize) {
-  {
-    std::string record;
-    if (!fetchStatus(session, record)) return 1;
+int attachSession(const Endpoint& session, bool observe, long long cursor, bool resize, bool redraw) {
+  std::string record;
+  if (!fetchStatus(session, record)) return 1;
+  // Where live output begins; a daemon that does not say has its first reply taken as history.
+  long long live = statusFieldIn(record, "headCursor");
+  ScreenImage screen;
+  if (redraw) {
+    if (!fetchScreen(session, true, screen, observe ? "observe" : "attach")) return 1;
+    cursor = live = screen.head;
   }
 
   TerminalMode mode;
@@ -109,6 +116,12 @@ int attachSession(const Endpoint& session, bool observe, long long cursor, bool 
                session.name.c_str(),
                observe ? "Ctrl-C or Ctrl-]" : "Ctrl-]");
 
+  if (redraw && !writeStdout(screenDrawing(screen))) {
+    mode.restore();
+    return 1;
+  }
+
+  QueryFilter replay;
   int status = 0;
   for (;;) {
     if (windowChanged) {
@@ -122,7 +135,8 @@ int attachSession(const Endpoint& session, bool observe, long long cursor, bool 
       break;
     }
     cursor = chunk.nextCursor;
-    if (!chunk.data.empty() && !writeStdout(chunk.data)) {
+    if (live < 0) live = chunk.nextCursor;
+    if (!chunk.data.empty() && !writeStdout(replayedOutput(replay, chunk.data, chunk.nextCursor, live))) {
       status = 1;  // nowhere to show the session any more
       break;
     }
@@ -156,16 +170,21 @@ void addAttachOptions(cxxopts::Options& o) {
       ("tail", "Start at the current head (only show new output)")
       ("no-resize",
        "Don't match the session's size to this terminal (by default attach and observe resize "
-       "the session on start and on every window change)");
+       "the session on start and on every window change)")
+      ("redraw", "Draw the session's current screen instead of replaying its output (wins over --tail and --cursor)");
   o.add_options("positional")("NAME", "session name or socket path", value<std::string>());
   parsePositional(o, {"NAME"});
 }
 
 int attachFromCommandLine(const Invocation& call, bool observe) {
   const Endpoint session = resolveEndpoint(call.name);
-  // --tail wins over --cursor; a failed head lookup (reported) starts at the oldest byte.
-  const long long cursor = call.args.count("tail") ? headCursorOf(session) : givenOr(call.args, "cursor", -1LL);
-  return attachSession(session, observe, cursor, !call.args.count("no-resize"));
+  // --redraw wins over --tail, which wins over --cursor; a failed head lookup (reported) starts
+  // at the oldest byte.
+  const bool redraw = call.args.count("redraw") > 0;
+  const long long cursor = redraw                 ? -1
+                           : call.args.count("tail") ? headCursorOf(session)
+                                                     : givenOr(call.args, "cursor", -1LL);
+  return attachSession(session, observe, cursor, !call.args.count("no-resize"), redraw);
 }
 
 }  // namespace kor

@@ -14,7 +14,10 @@ constexpr char kInterruptKey = 0x03; // Ctrl-C, detaches observe only
 // Shows the session's output from cursor and (unless observe) types the keyboard into it,
 // until a detach key, the end of the keyboard or of the session. The terminal is raw meanwhile
 // and restored on every way out; with resize the session follows this terminal's size.
-int attachSession(const Endpoint& session, bool observe, long long cursor, bool resize);
+// Output retained from before the start is replayed without its terminal queries (this
+// terminal would answer them into the session); with redraw nothing is replayed: the
+// session's screen is drawn as it is, and output goes on from there.
+int attachSession(const Endpoint& session, bool observe, long long cursor, bool resize, bool redraw);
 
 // Position of the first detach key in bytes typed at the keyboard, or std::string::npos.
 size_t findDetachKey(const std::string& typed, bool observe);

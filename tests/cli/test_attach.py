@@ -12,6 +12,7 @@ import pytest
 
 from harness import KORCTL, wait_for
 from fakedaemon import Close, Error, Reply, read_reply
+from test_screen import screen_reply
 
 OLDEST = b"\xff" * 8
 ATTACH_BANNER = b"[korctl attach 's' -- press Ctrl-] to detach]\r\n"
@@ -113,6 +114,53 @@ def test_session_ending_while_attached(env):
     assert (r.returncode, r.stdout) == (0, b"bye")
     assert r.stderr == OBSERVE_BANNER + b"\r\n[session ended]\r\n"
     assert fake.types() == [4, 3, 3]
+
+
+def observe_until_the_daemon_goes(env, *args):
+    """observe with a standard input that stays open, so only the daemon's end stops it."""
+    rfd, wfd = os.pipe()
+    try:
+        return subprocess.run([KORCTL, "observe", "s", *args], stdin=rfd, capture_output=True, env=env.env,
+                              timeout=30)
+    finally:
+        os.close(rfd)
+        os.close(wfd)
+
+
+def test_replay_leaves_out_queries_and_live_output_keeps_them(env):
+    history = b"ab\x1b[6n\x1b]11;?\x07cd\x1b["  # a query split where live output begins
+    live = b"c\x1b[6nz"
+    head = len(history)
+    fake = env.fake("s", [Reply(b"headCursor=%d\n" % head), read_reply(head, history),
+                          read_reply(head + len(live), live), Close()])
+    r = observe_until_the_daemon_goes(env)
+    assert (r.returncode, r.stdout) == (0, b"abcd\x1b[" + live)
+    assert fake.types() == [4, 3, 3, 3]
+
+
+def test_without_a_head_in_the_status_the_first_read_is_the_history(env):
+    env.fake("s", [Reply(b""), read_reply(4, b"\x1b[cx"), read_reply(8, b"\x1b[cy"), Close()])
+    assert observe_until_the_daemon_goes(env).stdout == b"x\x1b[cy"
+
+
+def test_redraw_draws_the_screen_and_goes_on_from_its_head(env):
+    fake = env.fake("s", [Reply(b"headCursor=90\n"),
+                          screen_reply([b"~", b"\x1b[0;7m:q\x1b[0m"], cols=10, cursor=(1, 2), alternate=True, head=77),
+                          read_reply(85, b"\x1b[6nlive"), Close()])
+    r = observe_until_the_daemon_goes(env, "--redraw", "--tail", "--cursor", "5")
+    assert r.returncode == 0
+    assert r.stdout == (b"\x1b[?1049h\x1b[0m\x1b[H\x1b[2J\x1b[1;1H~\x1b[2;1H\x1b[0;7m:q\x1b[0m\x1b[0m\x1b[2;3H\x1b[?25h"
+                        b"\x1b[6nlive")
+    assert fake.requests[:3] == [(4, b""), (8, b"\x01"), (3, struct.pack(">q", 77))]
+
+
+def test_redraw_from_a_daemon_without_screens_fails_before_the_terminal_is_touched(env):
+    fake = env.fake("s", [Reply(b"headCursor=3\n"), Error("unknown request type 8")])
+    r = env.korctl("attach", "s", "--redraw")
+    assert (r.returncode, r.stdout) == (1, b"")
+    assert r.stderr == (b"korctl: unknown request type 8\nkorctl attach: the daemon of 's' does not answer screen "
+                        b"requests (a kor older than this korctl)\n")
+    assert fake.types() == [4, 8]
 
 
 def count_reads_for(env, fake, seconds, **popen):

@@ -1,7 +1,9 @@
 """attach and observe in a real terminal: tmux runs korctl on a live session of kor."""
 import itertools
+import json
 import os
 import shlex
+import shutil
 import signal
 import subprocess
 import time
@@ -9,6 +11,7 @@ import time
 import pytest
 
 from harness import KORCTL, wait_for
+import kor_wire as kw
 
 pytestmark = pytest.mark.e2e
 
@@ -210,3 +213,53 @@ def test_session_ending_while_attached(env, tmux):
     assert rc == 0
     assert err.endswith(b"\r\n[session ended]\r\n")
     assert after == before
+
+
+def test_replayed_queries_are_not_answered_into_the_shell(env, tmux):
+    env.open("s", "/bin/bash")
+    # Queries in the history, printed while no terminal was attached: cursor position, device
+    # status, primary and secondary device attributes, a mode request and a colour query.
+    type_in(env, b"printf '\\033[6n\\033[5n\\033[c\\033[>c\\033[?2004$p\\033]11;?\\007'; echo Q''DONE\r")
+    assert wait_for(lambda: b"QDONE" in retained(env), timeout=20)
+    path = env.socket_path("s")
+    exchange_head = kw.sniff(path)[0]
+    tmux.start("attach", "s")
+    assert wait_for(lambda: "QDONE" in tmux.screen(), timeout=20)
+    time.sleep(1.0)  # the terminal's answers would arrive as keystrokes meanwhile
+    tmux.keys("C-]")
+    assert tmux.result()[0] == 0
+    typed = [data for direction, data in kw.sniff(path, exchange_head)[2] if direction == ">"]
+    assert typed == []
+    r = env.korctl("run", "s", "echo after-attach")
+    assert (r.returncode, r.stdout) == (0, b"after-attach\r\n"), r.stderr
+
+
+@pytest.mark.skipif(not shutil.which("vim"), reason="vim is not installed")
+def test_redraw_shows_a_running_vim_as_it_is(env, tmux):
+    env.open("s", "/bin/bash", "--scrollback", "1K")
+    notes = os.path.join(env.home, "notes.txt")
+    with open(notes, "w") as f:
+        f.write("first line\nsecond line\n")
+    type_in(env, f"vim -u NONE -i NONE -N -n {notes}\r".encode())
+    screen = lambda: json.loads(env.korctl("screen", "s", "--json").stdout)
+    assert wait_for(lambda: "second line" in screen()["lines"], timeout=20)
+    # Moving about until vim's first drawing is no longer retained: a replay could not show it.
+    type_in(env, b"jk" * 1500)
+    assert wait_for(lambda: b"second line" not in retained(env), timeout=30)
+    assert env.korctl("wait", "s", "--idle", "0.3").returncode == 0
+    model = screen()
+    assert model["lines"][:2] == ["first line", "second line"]
+    # The session keeps its size, so vim draws nothing new: what shows is the drawing alone.
+    tmux.start("attach", "s", "--redraw", "--no-resize")
+    assert wait_for(lambda: "second line" in tmux.screen(), timeout=20), tmux.screen()
+    rows = tmux.screen().split("\n")
+    assert rows[:3] == ["first line", "second line", "~"]
+    assert rows[model["rows"] - 1].startswith(model["lines"][-1].rstrip()[:20])
+    pane = tmux.tmux("display-message", "-p", "-t", "t", "#{cursor_y},#{cursor_x},#{alternate_on}").stdout.decode()
+    assert pane.strip() == f"{model['cursor']['row']},{model['cursor']['col']},1"
+    tmux.keys(":q", literal=True)
+    tmux.keys("Enter")
+    assert wait_for(lambda: not screen()["alternate"], timeout=20)
+    tmux.keys("C-]")
+    assert tmux.result()[0] == 0
+
