@@ -46,20 +46,6 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
-def varint(n):
-    out = b""
-    while True:
-        out += bytes([(n & 0x7F) | (0x80 if n > 0x7F else 0)])
-        n >>= 7
-        if not n:
-            return out
-
-
-def resize_payload(rows, cols):
-    """A TerminalInfo with rows, columns and zero pixel sizes."""
-    return b"\x10" + varint(rows) + b"\x18" + varint(cols) + b"\x20\x00\x28\x00"
-
-
 def daemon_run(scrollback, with_reader, size=None):
     env = Env.create(BUILD, prefix="kb")
     try:
@@ -68,7 +54,7 @@ def daemon_run(scrollback, with_reader, size=None):
         st = status(path)
         pid = int(st["pid"])
         if size:
-            exchange(path, 2, resize_payload(*size))
+            kor_wire.resize(path, *size)
         time.sleep(0.5)
         exchange(path, 1, b"stty -echo\n")
         time.sleep(0.5)

@@ -1,9 +1,15 @@
 #pragma once
-// The parts of a control sequence (ESC [ ... final).
+// The parts of a control sequence (ESC [ ... final), and the controls around sequences.
 #include <string>
 #include <vector>
 
 namespace kor {
+
+// The controls that start, end and break off escape sequences and strings.
+constexpr char kEsc = 0x1b;
+constexpr char kBel = 0x07;  // ends a string
+constexpr char kCan = 0x18;  // CAN and SUB break off whatever sequence is open
+constexpr char kSub = 0x1a;
 
 struct ControlSequence {
   char leader = 0;           // one of < = > ? before the parameters, or 0

@@ -10,10 +10,6 @@ namespace kor {
 
 namespace {
 
-constexpr char kEsc = 0x1b;
-constexpr char kBel = 0x07;
-constexpr char kCan = 0x18;
-constexpr char kSub = 0x1a;
 constexpr size_t kMaxCsi = 64;
 constexpr size_t kMinHold = 64 * 1024;
 

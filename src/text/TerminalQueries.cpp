@@ -8,10 +8,6 @@ namespace kor {
 
 namespace {
 
-constexpr char kEsc = 0x1b;
-constexpr char kBel = 0x07;
-constexpr char kCan = 0x18;
-constexpr char kSub = 0x1a;
 constexpr char kEnq = 0x05;  // asks for the answerback message
 constexpr size_t kMaxCsi = 256;
 constexpr size_t kMaxQueryString = 512;  // longer strings set something; queries are short

@@ -61,6 +61,23 @@ def screen(path, attributes=False):
                 visible=bool(flags & 2), lines=lines)
 
 
+def varint(n):
+    """A protobuf varint (negative numbers as ten bytes)."""
+    n &= (1 << 64) - 1
+    out = b""
+    while True:
+        out += bytes([(n & 0x7F) | (0x80 if n > 0x7F else 0)])
+        n >>= 7
+        if not n:
+            return out
+
+
+def resize(path, rows, cols):
+    """One resize request: a TerminalInfo with rows, columns and zero pixel sizes."""
+    kind, body = exchange(path, RESIZE, b"\x10" + varint(rows) + b"\x18" + varint(cols) + b"\x20\x00\x28\x00")
+    assert kind != ERROR, body
+
+
 def status(path):
     kind, body = exchange(path, STATUS)
     assert kind != ERROR, body

@@ -12,6 +12,7 @@ import pytest
 
 from harness import KORCTL, wait_for
 from fakedaemon import Close, Error, Reply, read_reply
+from kor_wire import varint
 from test_screen import screen_reply
 
 OLDEST = b"\xff" * 8
@@ -31,16 +32,6 @@ def replaying(data=b"screen", head=6):
 
 def reads(fake):
     return [p for t, p in fake.requests if t == 3]
-
-
-def varint(n):
-    n &= (1 << 64) - 1
-    out = b""
-    while True:
-        out += bytes([(n & 0x7F) | (0x80 if n > 0x7F else 0)])
-        n >>= 7
-        if not n:
-            return out
 
 
 def terminal_info(rows, cols, xpixel=0, ypixel=0):
