@@ -11,6 +11,7 @@ namespace kor {
 namespace {
 
 constexpr size_t kMaxCsi = 64;
+constexpr size_t kMaxHeldSequence = 4096;
 constexpr size_t kMinHold = 64 * 1024;
 
 bool isPlain(unsigned char c) { return (c >= 0x20 && c <= 0x7e) || c == '\r' || c == '\n'; }
@@ -93,9 +94,23 @@ void noteText(ScreenFeed& feed, unsigned char c) {
 }
 
 void emitSequence(ScreenFeed& feed, std::string& modelInput) {
-  modelInput.append(feed.sequence, feed.sequenceGiven, std::string::npos);
+  modelInput += feed.sequence;
   feed.sequence.clear();
-  feed.sequenceGiven = 0;
+  feed.sequenceBegun = false;
+}
+
+// The part of an open sequence read so far goes to the model (controls inside it act at once);
+// the rest follows as it comes.
+void giveSequenceSoFar(ScreenFeed& feed, std::string& modelInput) {
+  modelInput += feed.sequence;
+  feed.sequence.clear();
+  feed.sequenceBegun = true;
+}
+
+// A sequence is held until it ends, but controls do not end it: past this much of them it goes
+// to the model as it comes.
+void boundSequence(ScreenFeed& feed, std::string& modelInput) {
+  if (feed.sequence.size() > kMaxHeldSequence) giveSequenceSoFar(feed, modelInput);
 }
 
 // ---- UTF-8 ----
@@ -141,9 +156,9 @@ void takeUtf8(ScreenFeed& feed, unsigned char c, std::string& modelInput) {
 void repeat(ScreenFeed& feed, bool sure, std::string& modelInput) {
   const std::string& last = feed.lastText;
   if (last.size() == 1 && isAsciiPrintable(static_cast<unsigned char>(last[0]))) return emitSequence(feed, modelInput);
-  for (char c : feed.sequence.substr(feed.sequenceGiven))
+  for (char c : feed.sequence)
     if (static_cast<unsigned char>(c) < 0x20 && c != kEsc) modelInput += c;
-  if (feed.sequenceGiven > 0) modelInput += kCan;  // the model has the start: cancel it
+  if (feed.sequenceBegun) modelInput += kCan;  // the model has the start: cancel it
   if (last.empty()) return;
   long count = sure ? sequenceParam(splitControlSequence(feed.csi), 0) : 1;
   count = std::min<long>(std::max<long>(count, 1), feed.cols);
@@ -164,10 +179,10 @@ void stepEscape(ScreenFeed& feed, unsigned char c, std::string& modelInput) {
   if (c == kCan || c == kSub) {
     feed.parse = P::Ground;
   } else if (c < 0x20 || c >= 0x7f) {
-    return;  // controls act and leave the sequence going; high bytes are skipped
+    return boundSequence(feed, modelInput);  // controls act and leave the sequence going; high bytes are skipped
   } else if (c <= 0x2f) {
     feed.parse = P::EscapeIntermediate;
-    return;
+    return boundSequence(feed, modelInput);
   } else if (feed.parse == P::Escape && c == '[') {
     feed.parse = P::Csi;
     feed.csi.clear();
@@ -190,13 +205,12 @@ void stepCsi(ScreenFeed& feed, unsigned char c, std::string& modelInput) {
     feed.parse = ScreenFeed::Parse::Ground;
     return emitSequence(feed, modelInput);
   }
-  if (c < 0x20) return;
   if (c <= 0x3f) {
-    if (feed.csi.size() < kMaxCsi) feed.csi.push_back(static_cast<char>(c));
-    else feed.csiBroken = true;
-    return;
+    if (c >= 0x20 && feed.csi.size() < kMaxCsi) feed.csi.push_back(static_cast<char>(c));
+    else if (c >= 0x20) feed.csiBroken = true;
+    return boundSequence(feed, modelInput);
   }
-  if (c == 0x7f) return;
+  if (c == 0x7f) return boundSequence(feed, modelInput);
   if (c > 0x7f) {  // the emulator ends the sequence there, the byte swallowed
     feed.parse = ScreenFeed::Parse::Ground;
     return emitSequence(feed, modelInput);
@@ -208,7 +222,7 @@ void stepCsi(ScreenFeed& feed, unsigned char c, std::string& modelInput) {
   if (c == 'b' && (plain || feed.csiBroken)) {
     repeat(feed, plain && !feed.csiBroken, modelInput);
     feed.sequence.clear();
-    feed.sequenceGiven = 0;
+    feed.sequenceBegun = false;
     return;
   }
   emitSequence(feed, modelInput);
@@ -224,7 +238,7 @@ void step(ScreenFeed& feed, unsigned char c, std::string& modelInput) {
       breakUtf8(feed, modelInput);
       if (c == kEsc) {
         feed.sequence.assign(1, kEsc);
-        feed.sequenceGiven = 0;
+        feed.sequenceBegun = false;
         feed.parse = P::Escape;
         return;
       }
@@ -252,7 +266,7 @@ void step(ScreenFeed& feed, unsigned char c, std::string& modelInput) {
         return;
       }
       feed.sequence.assign(1, kEsc);
-      feed.sequenceGiven = 0;
+      feed.sequenceBegun = false;
       feed.parse = P::Escape;
       return stepEscape(feed, c, modelInput);
   }
@@ -382,8 +396,7 @@ ScreenFeed makeScreenFeed(int rows, int cols) {
 void flushScreenFeed(ScreenFeed& feed, std::string& modelInput) {
   releaseHeld(feed, modelInput);
   // A sequence still open goes too: controls inside it act at once.
-  modelInput.append(feed.sequence, feed.sequenceGiven, std::string::npos);
-  feed.sequenceGiven = feed.sequence.size();
+  if (!feed.sequence.empty()) giveSequenceSoFar(feed, modelInput);
 }
 
 void feedScreenOutput(ScreenFeed& feed, const char* data, size_t length, std::string& modelInput) {

@@ -29,8 +29,8 @@ struct ScreenFeed {
   enum class Parse : uint8_t { Ground, Escape, EscapeIntermediate, Csi, String, StringEscape };
   Parse parse = Parse::Ground;
   bool deviceString = false;  // the string being read is a device control string (ESC P)
-  std::string sequence;   // the escape or control sequence being read
-  size_t sequenceGiven = 0;  // how much of it the model has already (given at a flush)
+  std::string sequence;   // what the model has not yet seen of the escape or control sequence being read
+  bool sequenceBegun = false;  // the model has seen its start (given at a flush)
   std::string csi;        // parameter and intermediate bytes of the control sequence being read
   bool csiBroken = false; // that sequence had bytes no sequence has, or too many
 

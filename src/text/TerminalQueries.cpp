@@ -133,7 +133,11 @@ void stepEscape(QueryFilter& filter, char c, std::string& out) {
     pass(filter, out);
     filter.state = State::Ground;
   } else if (isControl(c) || (c >= 0x20 && c <= 0x2f)) {
-    // controls act inside the sequence; intermediates continue it
+    // controls act inside the sequence; intermediates continue it (no query has this many)
+    if (filter.held.size() > kMaxCsi) {
+      pass(filter, out);
+      filter.state = State::Ground;
+    }
   } else if (filter.held.size() == 2 && c == '[') {
     filter.state = State::Csi;
   } else if (filter.held.size() == 2 && (c == ']' || c == 'P')) {

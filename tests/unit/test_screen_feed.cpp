@@ -214,3 +214,20 @@ TEST(ScreenFeed, FloodsReachTheModelCutDown) {
     EXPECT_LE(feed.held.size(), 1u << 20) << c.name;
   }
 }
+
+TEST(ScreenFeed, AnOpenSequenceFullOfControlsStaysSmall) {
+  // Controls inside a sequence act and leave it open: the feed holds only so much of them.
+  Emulator all(4, 10), cut(4, 10);
+  ScreenFeed feed = makeScreenFeed(4, 10);
+  std::string input;
+  const std::string start = "ab\x1b[", controls(100000, '\n'), end = "3bz";
+  for (const std::string* part : {&start, &controls, &end}) {
+    all.write(*part);
+    feedScreenOutput(feed, part->data(), part->size(), input);
+    EXPECT_LE(feed.sequence.size(), 4097u);
+  }
+  flushScreenFeed(feed, input);
+  cut.write(input);
+  EXPECT_EQ(cut.state(), all.state());
+}
+

@@ -40,6 +40,7 @@ TEST(TerminalQueries, RemovesQueriesAndNothingElseWhereverTheChunksSplit) {
       {"cancelled sequence stays", "\x1b[6\x18n", "\x1b[6\x18n"},
       {"long strings pass as they come", "\x1b]52;c;" + std::string(2000, 'A') + "\x07z", "\x1b]52;c;" + std::string(2000, 'A') + "\x07z"},
       {"long string ended by ST", "\x1bPq" + std::string(600, '#') + "\x1b\\\x1b[6n", "\x1bPq" + std::string(600, '#') + "\x1b\\"},
+      {"an escape full of controls passes", "\x1b" + std::string(300, '\n') + "c\x1b[c", "\x1b" + std::string(300, '\n') + "c"},
       {"bytes that are not text", std::string("\0\xff\xe4\xb8\xad", 5), std::string("\0\xff\xe4\xb8\xad", 5)},
   };
   for (const Case& c : cases) {
