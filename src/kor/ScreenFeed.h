@@ -14,8 +14,8 @@
 //
 // Device control strings reach the model empty: the model draws nothing for them, and its
 // answer to a status-string request formats an argument it never passes. A repeat (REP) reaches
-// it only after a character it can repeat (see repeat() in the source). UTF-8 reaches it in
-// whole sequences, a broken one as U+FFFD.
+// it only after a character it can repeat. UTF-8 reaches it in whole sequences, a broken one as
+// U+FFFD. (ScreenSequences.cpp follows the sequences; this file holds and cuts plain text.)
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -28,11 +28,11 @@ struct ScreenFeed {
 
   enum class Parse : uint8_t { Ground, Escape, EscapeIntermediate, Csi, String, StringEscape };
   Parse parse = Parse::Ground;
-  bool deviceString = false;  // the string being read is a device control string (ESC P)
-  std::string sequence;   // what the model has not yet seen of the escape or control sequence being read
+  bool deviceString = false;   // the string being read is a device control string (ESC P)
+  std::string sequence;        // what the model has not seen yet of the sequence being read
   bool sequenceBegun = false;  // the model has seen its start (given at a flush)
-  std::string csi;        // parameter and intermediate bytes of the control sequence being read
-  bool csiBroken = false; // that sequence had bytes no sequence has, or too many
+  std::string csi;             // parameter and intermediate bytes of the control sequence
+  bool csiBroken = false;      // that sequence had bytes no sequence has, or too many
 
   // Settings that stop the cut, as far as the escape sequences seen so far can tell.
   bool scrollMargins = false;
@@ -43,11 +43,11 @@ struct ScreenFeed {
   enum class Anchor : uint8_t { None, LineStart, AfterPrintable };
   Anchor anchor = Anchor::None;
 
-  std::string held;      // plain text (and colour changes) not yet given to the model
+  std::string held;          // plain text (and colour changes) not yet given to the model
   bool heldColours = false;  // held has colour changes
-  std::string lastText;  // the last character printed, for repeats
-  std::string utf8;      // a UTF-8 sequence begun, not yet given to the model
-  int utf8Need = 0;      // its continuation bytes still to come
+  std::string lastText;      // the last character printed, for repeats
+  std::string utf8;          // a UTF-8 sequence begun, not yet given to the model
+  int utf8Need = 0;          // its continuation bytes still to come
 };
 
 ScreenFeed makeScreenFeed(int rows, int cols);
