@@ -228,7 +228,17 @@ void step(QueryFilter& filter, char c, std::string& out) {
 std::string filterQueries(QueryFilter& filter, const std::string& chunk) {
   std::string out;
   out.reserve(chunk.size());
-  for (char c : chunk) step(filter, c, out);
+  size_t i = 0;
+  while (i < chunk.size()) {
+    if (filter.state == State::Ground) {  // text goes through in runs
+      size_t end = i;
+      while (end < chunk.size() && chunk[end] != kEsc && chunk[end] != kEnq) ++end;
+      out.append(chunk, i, end - i);
+      i = end;
+      if (i == chunk.size()) break;
+    }
+    step(filter, chunk[i++], out);
+  }
   return out;
 }
 
