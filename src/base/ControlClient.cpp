@@ -45,49 +45,72 @@ bool acceptsConnections(const Endpoint& endpoint) {
   return true;
 }
 
-bool readControlReply(int fd, uint8_t& replyType, std::string& replyPayload) {
+namespace {
+
+// Reads one reply header; false when no whole header arrived.
+bool readReplyHeader(int fd, FrameHeader& frame) {
   char header[kFrameHeaderSize];
   try {
     RawSocketUtils::readAll(fd, header, sizeof header);
   } catch (const std::runtime_error&) {
     return false;
   }
-  const FrameHeader frame = decodeFrameHeader(header);
-  replyType = frame.type;
-  const uint32_t length = frame.length;
-  if (length > kMaxReplyLength) {
-    throw std::runtime_error("reply of " + std::to_string(length) + " bytes exceeds the limit of " +
+  frame = decodeFrameHeader(header);
+  if (frame.length > kMaxReplyLength) {
+    throw std::runtime_error("reply of " + std::to_string(frame.length) + " bytes exceeds the limit of " +
                              std::to_string(kMaxReplyLength) + " bytes");
-  }
-  // Grown as bytes arrive, so a bogus length costs nothing until the bytes are really there.
-  replyPayload.clear();
-  char buffer[65536];
-  size_t remaining = length;
-  while (remaining > 0) {
-    size_t want = std::min(remaining, sizeof buffer);
-    RawSocketUtils::readAll(fd, buffer, want);
-    replyPayload.append(buffer, want);
-    remaining -= want;
   }
   return true;
 }
 
-bool controlExchange(const Endpoint& endpoint, uint8_t requestType, const std::string& payload,
-                     uint8_t& replyType, std::string& replyPayload, bool quiet) {
+// Hands the payload to sink piece by piece as it arrives, through one fixed buffer, so a bogus
+// length costs nothing until the bytes are really there; false when the sink stopped it.
+bool readPayload(int fd, uint32_t length, const PayloadSink& sink) {
+  static char buffer[128 * 1024];
+  for (size_t remaining = length; remaining > 0;) {
+    size_t got = RawSocketUtils::readSome(fd, buffer, std::min(remaining, sizeof buffer));
+    remaining -= got;
+    if (!sink(buffer, got)) return false;
+  }
+  return true;
+}
+
+PayloadSink appendTo(std::string& out) {
+  out.clear();
+  return [&out](const char* data, size_t length) {
+    out.append(data, length);
+    return true;
+  };
+}
+
+}  // namespace
+
+bool readControlReply(int fd, uint8_t& replyType, std::string& replyPayload) {
+  FrameHeader frame;
+  if (!readReplyHeader(fd, frame)) return false;
+  replyType = frame.type;
+  readPayload(fd, frame.length, appendTo(replyPayload));
+  return true;
+}
+
+void reportIoError(const std::string& name, const std::string& error) {
+  std::fprintf(stderr, "korctl: io error talking to '%s': %s\n", name.c_str(), error.c_str());
+  std::fprintf(stderr, "korctl: no response from '%s'\n", name.c_str());
+}
+
+int sendRequest(const Endpoint& endpoint, uint8_t requestType, const std::string& payload, bool quiet) {
   const std::string& name = endpoint.name;
   int fd = connectControl(endpoint);
   if (fd < 0) {
-    if (quiet) return false;
+    if (quiet) return -1;
     int error = errno;
     std::string reason = readGoneReason(name);
     if (!reason.empty())
       std::fprintf(stderr, "korctl: session '%s' ended: %s\n", name.c_str(), reason.c_str());
     else
       std::fprintf(stderr, "korctl: cannot reach session '%s' (%s)\n", name.c_str(), std::strerror(error));
-    return false;
+    return -1;
   }
-  bool received = false;
-  bool failed = false;
   try {
     if (payload.size() > 0xFFFFFFFFull) {
       throw std::runtime_error("request of " + std::to_string(payload.size()) +
@@ -96,21 +119,60 @@ bool controlExchange(const Endpoint& endpoint, uint8_t requestType, const std::s
     std::string header = encodeFrameHeader(requestType, static_cast<uint32_t>(payload.size()));
     RawSocketUtils::writeAll(fd, header.data(), header.size());
     if (!payload.empty()) RawSocketUtils::writeAll(fd, payload.data(), payload.size());
-    received = readControlReply(fd, replyType, replyPayload);
   } catch (const std::exception& error) {
-    failed = true;
-    if (!quiet) std::fprintf(stderr, "korctl: io error talking to '%s': %s\n", name.c_str(), error.what());
+    if (!quiet) reportIoError(name, error.what());
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool receiveReply(const Endpoint& endpoint, int fd, uint8_t& replyType, const PayloadSink& sink, bool quiet,
+                  ReplyFailure* failure) {
+  const std::string& name = endpoint.name;
+  bool received = false;
+  bool stopped = false;
+  std::string errorText;
+  try {
+    FrameHeader frame;
+    received = readReplyHeader(fd, frame);
+    if (received) {
+      replyType = frame.type;
+      // An error reply's text is read whole, to be shown; any other payload goes to the sink.
+      stopped = !readPayload(fd, frame.length, frame.type == kErrorReply ? appendTo(errorText) : sink);
+    }
+  } catch (const std::exception& error) {
+    if (failure) failure->ioError = error.what();
+    if (!quiet) reportIoError(name, error.what());
+    close(fd);
+    return false;
   }
   close(fd);
-  if (failed || !received) {
+  if (stopped) return false;
+  if (!received) {
     if (!quiet) std::fprintf(stderr, "korctl: no response from '%s'\n", name.c_str());
     return false;
   }
   if (replyType == kErrorReply) {
-    if (!quiet) std::fprintf(stderr, "korctl: %s\n", std::string(replyPayload.c_str()).c_str());
+    if (failure) failure->errorText = errorText;
+    if (!quiet) std::fprintf(stderr, "korctl: %s\n", std::string(errorText.c_str()).c_str());
     return false;
   }
   return true;
+}
+
+bool streamExchange(const Endpoint& endpoint, uint8_t requestType, const std::string& payload, uint8_t& replyType,
+                    const PayloadSink& sink, bool quiet, ReplyFailure* failure) {
+  int fd = sendRequest(endpoint, requestType, payload, quiet);
+  return fd >= 0 && receiveReply(endpoint, fd, replyType, sink, quiet, failure);
+}
+
+bool controlExchange(const Endpoint& endpoint, uint8_t requestType, const std::string& payload,
+                     uint8_t& replyType, std::string& replyPayload, bool quiet) {
+  ReplyFailure failure;
+  bool ok = streamExchange(endpoint, requestType, payload, replyType, appendTo(replyPayload), quiet, &failure);
+  if (!ok && replyType == kErrorReply) replyPayload = failure.errorText;
+  return ok;
 }
 
 }  // namespace kor

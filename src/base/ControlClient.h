@@ -1,5 +1,7 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "base/Wire.h"
@@ -29,5 +31,26 @@ bool controlExchange(const Endpoint& endpoint, uint8_t requestType, const std::s
 
 // Reads one reply frame: false when no whole header arrived; raises when the payload fails.
 bool readControlReply(int fd, uint8_t& replyType, std::string& replyPayload);
+
+// Takes the payload of a success reply piece by piece as it arrives; returning false stops the
+// exchange without a message (the receiver has said why).
+using PayloadSink = std::function<bool(const char* data, size_t length)>;
+// What went wrong with a reply, for callers that report it themselves.
+struct ReplyFailure {
+  std::string ioError;    // the text of an I/O error, "" for none
+  std::string errorText;  // the text of an error reply
+};
+// One exchange whose reply payload streams into sink (an error reply is read whole and
+// reported as usual). Prints its failure messages unless quiet.
+bool streamExchange(const Endpoint& endpoint, uint8_t requestType, const std::string& payload, uint8_t& replyType,
+                    const PayloadSink& sink, bool quiet, ReplyFailure* failure = nullptr);
+// The two halves of an exchange, for callers that wait on something else meanwhile: connect
+// and send the request (the descriptor, or -1 after the messages), then read the reply into
+// sink and close.
+int sendRequest(const Endpoint& endpoint, uint8_t requestType, const std::string& payload, bool quiet);
+bool receiveReply(const Endpoint& endpoint, int fd, uint8_t& replyType, const PayloadSink& sink, bool quiet,
+                  ReplyFailure* failure = nullptr);
+// The two lines of a failed exchange's I/O.
+void reportIoError(const std::string& name, const std::string& error);
 
 }  // namespace kor

@@ -23,24 +23,23 @@ void RawSocketUtils::writeAll(int fd, const char* buffer, size_t length) {
   throw std::runtime_error("Cannot write to raw socket");
 }
 
+size_t RawSocketUtils::readSome(int fd, char* buffer, size_t length) {
+  if (fd < 0) throw std::runtime_error("Invalid file descriptor for readAll");
+  for (;;) {
+    if (!waitOnSocketData(fd, 1, 0)) continue;
+    ssize_t n = read(fd, buffer, length);
+    if (n > 0) return static_cast<size_t>(n);
+    if (n == 0) throw std::runtime_error("Socket has closed abruptly.");
+    if (errno == EAGAIN || errno == EINTR) continue;
+    int error = errno;
+    LOG(ERROR) << "Stack Trace: \n" << plainStackTrace() << "Error reading from raw socket: " << std::strerror(error);
+    throw std::runtime_error("Cannot read from raw socket");
+  }
+}
+
 void RawSocketUtils::readAll(int fd, char* buffer, size_t length) {
   if (fd < 0) throw std::runtime_error("Invalid file descriptor for readAll");
-  size_t done = 0;
-  while (done < length) {
-    if (!waitOnSocketData(fd, 1, 0)) continue;
-    ssize_t n = read(fd, buffer + done, length - done);
-    if (n > 0) {
-      done += static_cast<size_t>(n);
-    } else if (n == 0) {
-      throw std::runtime_error("Socket has closed abruptly.");
-    } else if (errno == EAGAIN || errno == EINTR) {
-      continue;
-    } else {
-      int error = errno;
-      LOG(ERROR) << "Stack Trace: \n" << plainStackTrace() << "Error reading from raw socket: " << std::strerror(error);
-      throw std::runtime_error("Cannot read from raw socket");
-    }
-  }
+  for (size_t done = 0; done < length;) done += readSome(fd, buffer + done, length - done);
 }
 
 }  // namespace kor

@@ -8,6 +8,8 @@ class RawSocketUtils {
  public:
   static void writeAll(int fd, const char* buffer, size_t length);
   static void readAll(int fd, char* buffer, size_t length);
+  // Reads what has arrived, at least one byte and at most length; raises like readAll.
+  static size_t readSome(int fd, char* buffer, size_t length);
 };
 
 }  // namespace kor

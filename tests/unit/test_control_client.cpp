@@ -78,3 +78,78 @@ TEST(ControlClient, BrokenPipeIsAnIoError) {
             std::string::npos)
       << err;
 }
+
+namespace {
+
+// Serves one connection: reads the request frame, then sends `reply` and closes.
+std::thread serveOnce(Listener& listener, std::string reply) {
+  return std::thread([&listener, reply] {
+    int conn = accept(listener.fd, nullptr, nullptr);
+    char request[13];  // all of it: unread bytes would make the close a reset
+    for (size_t got = 0; got < sizeof request;) {
+      ssize_t n = read(conn, request + got, sizeof request - got);
+      if (n <= 0) break;
+      got += static_cast<size_t>(n);
+    }
+    (void)!send(conn, reply.data(), reply.size(), MSG_NOSIGNAL);  // the client may stop reading
+    close(conn);
+  });
+}
+
+struct Streamed {
+  bool ok = false;
+  std::string bytes;
+  size_t pieces = 0;
+  ReplyFailure failure;
+  std::string err;
+};
+
+Streamed stream(Listener& listener, const std::string& reply, size_t stopAfter = 0) {
+  std::thread peer = serveOnce(listener, reply);
+  Streamed got;
+  testing::internal::CaptureStderr();
+  uint8_t type = 0;
+  got.ok = streamExchange(
+      Endpoint{"s", listener.path}, kReadOutput, "12345678", type,
+      [&](const char* data, size_t length) {
+        got.bytes.append(data, length);
+        ++got.pieces;
+        return stopAfter == 0 || got.bytes.size() < stopAfter;
+      },
+      false, &got.failure);
+  got.err = testing::internal::GetCapturedStderr();
+  peer.join();
+  return got;
+}
+
+}  // namespace
+
+// A payload larger than the receive buffer reaches the sink whole, in pieces; an error reply
+// is reported, never handed to the sink; a reply cut short leaves what came in the sink and
+// reports the I/O error; a sink that stops ends the exchange without a message.
+TEST(ControlClient, StreamedReplies) {
+  Listener listener;
+  const std::string big(1 << 20, 'z');
+  Streamed whole = stream(listener, encodeFrameHeader(9, big.size()) + big);
+  EXPECT_TRUE(whole.ok);
+  EXPECT_EQ(whole.bytes, big);
+  EXPECT_GT(whole.pieces, 1u);
+  EXPECT_EQ(whole.err, "");
+
+  Streamed error = stream(listener, encodeFrameHeader(kErrorReply, 4) + "bad!");
+  EXPECT_FALSE(error.ok);
+  EXPECT_EQ(error.bytes, "");
+  EXPECT_EQ(error.failure.errorText, "bad!");
+  EXPECT_EQ(error.err, "korctl: bad!\n");
+
+  Streamed cut = stream(listener, encodeFrameHeader(9, 100) + "only part");
+  EXPECT_FALSE(cut.ok);
+  EXPECT_EQ(cut.bytes, "only part");
+  EXPECT_EQ(cut.failure.ioError, "Socket has closed abruptly.");
+  EXPECT_EQ(cut.err, "korctl: io error talking to 's': Socket has closed abruptly.\nkorctl: no response from 's'\n");
+
+  Streamed stopped = stream(listener, encodeFrameHeader(9, big.size()) + big, 1);
+  EXPECT_FALSE(stopped.ok);
+  EXPECT_EQ(stopped.err, "");
+  EXPECT_LT(stopped.bytes.size(), big.size());
+}
