@@ -90,66 +90,84 @@ size_t timesLength(size_t a, size_t n) {
   if (a == 0) return 0;
   return a == kUnbounded || n > kLengthCap / a ? kUnbounded : a * n;
 }
+size_t maxOf(size_t a, size_t b) { return a == kUnbounded || b == kUnbounded ? kUnbounded : std::max(a, b); }
 
-// A small reader of the pattern text; anything it is unsure of makes the bound unknown.
-struct LengthReader {
+// What a piece of pattern can look at: its longest text, and the most line feeds in it.
+struct Extent {
+  size_t length = 0;
+  size_t lineFeeds = 0;
+};
+Extent add(Extent a, Extent b) { return {addLengths(a.length, b.length), addLengths(a.lineFeeds, b.lineFeeds)}; }
+Extent either(Extent a, Extent b) { return {maxOf(a.length, b.length), maxOf(a.lineFeeds, b.lineFeeds)}; }
+Extent times(Extent a, size_t n) { return {timesLength(a.length, n), timesLength(a.lineFeeds, n)}; }
+const Extent kNone = {kUnbounded, kUnbounded};
+
+// A small reader of the pattern text; anything it is unsure of makes both bounds unknown.
+struct ExtentReader {
   const std::string& p;
   size_t i = 0;
   bool failed = false;
 
   bool more() const { return i < p.size(); }
 
-  size_t alternatives() {
-    size_t longest = sequence();
+  Extent alternatives() {
+    Extent widest = sequence();
     while (!failed && more() && p[i] == '|') {
       ++i;
-      size_t other = sequence();
-      if (longest != kUnbounded) longest = other == kUnbounded ? kUnbounded : std::max(longest, other);
+      widest = either(widest, sequence());
     }
-    return longest;
+    return widest;
   }
 
-  size_t sequence() {
-    size_t total = 0;
-    while (!failed && more() && p[i] != '|' && p[i] != ')') total = addLengths(total, quantified(atom()));
+  Extent sequence() {
+    Extent total;
+    while (!failed && more() && p[i] != '|' && p[i] != ')') total = add(total, quantified(atom()));
     return total;
   }
 
-  size_t atom() {
+  Extent atom() {
+    const size_t at = i;
     char c = p[i++];
     switch (c) {
       case '^': case '$':
-        return 0;
+        return {};
       case '(': {
-        if (i + 1 < p.size() && p[i] == '?' && std::strchr(":=!", p[i + 1])) i += 2;  // lookaheads count as consumed
-        size_t inner = alternatives();
+        bool negative = false;
+        if (i + 1 < p.size() && p[i] == '?' && std::strchr(":=!", p[i + 1])) {
+          negative = p[i + 1] == '!';
+          i += 2;  // lookaheads count as consumed
+        }
+        Extent inner = alternatives();
         if (!more() || p[i] != ')') failed = true;
         ++i;
+        // A negative lookahead that holds has looked one byte past any way its inner pattern
+        // can go: that byte may be a line feed.
+        if (negative) inner.lineFeeds = addLengths(inner.lineFeeds, 1);
         return inner;
       }
       case '[':
         skipClass();
-        return 1;
+        return {1, patternStaysWithinLine(p.substr(at, i - at)) ? 0u : 1u};
       case '\\':
         return escape();
       case '*': case '+': case '?': case '{': case ')': case ']': case '}':
-        failed = true;
-        return kUnbounded;
+        return fail();
       default:
-        return 1;
+        return {1, c == '\n' ? 1u : 0u};
     }
   }
 
-  size_t escape() {
+  Extent escape() {
     if (!more()) return fail();
+    const size_t at = i - 1;
     char e = p[i++];
     if (e >= '1' && e <= '9') return fail();  // back-reference: as long as what it refers to
-    if (e == 'b' || e == 'B') return 0;
+    if (e == 'b' || e == 'B') return {};
     if (e == 'x') i += 2;
     if (e == 'u') i += 4;
     if (e == 'c') i += 1;
     if (i > p.size()) return fail();
-    return 1;
+    return {1, patternStaysWithinLine(p.substr(at, i - at)) ? 0u : 1u};
   }
 
   void skipClass() {
@@ -168,13 +186,13 @@ struct LengthReader {
     ++i;
   }
 
-  size_t quantified(size_t length) {
-    if (failed || !more()) return length;
-    size_t result = length;
+  Extent quantified(Extent one) {
+    if (failed || !more()) return one;
+    Extent result = one;
     char q = p[i];
     if (q == '*' || q == '+') {
       ++i;
-      result = length == 0 ? 0 : kUnbounded;
+      result = times(one, kUnbounded);
     } else if (q == '?') {
       ++i;
     } else if (q == '{') {
@@ -185,30 +203,34 @@ struct LengthReader {
       size_t comma = body.find(',');
       std::string upper = comma == std::string::npos ? body : body.substr(comma + 1);
       if (upper.empty() || upper.size() > 7 || upper.find_first_not_of("0123456789") != std::string::npos)
-        result = length == 0 ? 0 : kUnbounded;
+        result = times(one, kUnbounded);
       else
-        result = timesLength(length, std::stoul(upper));
+        result = times(one, std::stoul(upper));
     } else {
-      return length;
+      return one;
     }
     if (more() && p[i] == '?') ++i;  // lazy
     return result;
   }
 
-  size_t fail() {
+  Extent fail() {
     failed = true;
-    return kUnbounded;
+    return kNone;
   }
 };
 
+Extent patternExtent(const std::string& pattern) {
+  ExtentReader reader{pattern};
+  Extent extent = reader.alternatives();
+  if (reader.failed || reader.more()) return kNone;
+  return extent;
+}
+
 }  // namespace
 
-size_t patternMaxLength(const std::string& pattern) {
-  LengthReader reader{pattern};
-  size_t length = reader.alternatives();
-  if (reader.failed || reader.more()) return kUnbounded;
-  return length;
-}
+size_t patternMaxLength(const std::string& pattern) { return patternExtent(pattern).length; }
+
+size_t patternMaxLineFeeds(const std::string& pattern) { return patternExtent(pattern).lineFeeds; }
 
 SearchRegex compileSearchRegex(const std::string& pattern) {
   SearchRegex compiled;
@@ -221,7 +243,9 @@ SearchRegex compileSearchRegex(const std::string& pattern) {
   }
 #endif
   compiled.withinLine = patternStaysWithinLine(pattern);
-  compiled.maxLength = patternMaxLength(pattern);
+  const Extent extent = patternExtent(pattern);
+  compiled.maxLength = extent.length;
+  compiled.maxLineFeeds = compiled.withinLine ? 0 : extent.lineFeeds;
   compiled.isLiteral = pattern.find_first_of("^$\\.*+?()[]{}|") == std::string::npos;
   if (compiled.isLiteral) compiled.literal = pattern;
   return compiled;
@@ -240,10 +264,12 @@ size_t resumeSearchAt(const SearchRegex& pattern, const std::string& text, size_
   // A new match must look at some byte from `unchanged` on: it starts at most its length
   // (plus the byte \b peeks at) before that...
   if (pattern.maxLength != kUnbounded && unchanged > pattern.maxLength + 1) from = unchanged - pattern.maxLength - 1;
-  // ...and, when it cannot cross a line feed, on the line that holds that byte.
-  if (pattern.withinLine) {
-    for (size_t i = unchanged; i > from; --i)  // only the part that could move `from` on
-      if (text[i - 1] == '\n') return i;
+  // ...and it takes in at most so many line feeds before that byte, so it starts after the
+  // line feed one further back (only the part that could move `from` on is scanned).
+  if (pattern.maxLineFeeds != kUnbounded) {
+    size_t lineFeeds = 0;
+    for (size_t i = unchanged; i > from; --i)
+      if (text[i - 1] == '\n' && ++lineFeeds > pattern.maxLineFeeds) return i;
   }
   return from;
 }

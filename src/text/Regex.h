@@ -28,6 +28,7 @@ struct SearchRegex {
   bool backtracking = false;  // needs the recursive executor: searched in a child process
   bool withinLine = false;    // no match can consume or look past a line feed
   size_t maxLength = static_cast<size_t>(-1);  // longest text a match can look at; -1: no bound
+  size_t maxLineFeeds = static_cast<size_t>(-1);  // most line feeds a match can look at; -1: no bound
   std::string literal;        // the pattern itself when it has no special character
   bool isLiteral = false;     // then a plain substring search gives the same answer, faster
 };
@@ -42,13 +43,18 @@ bool searchRegex(const SearchRegex& pattern, const std::string& text, size_t fro
 
 // Where a new search must start after text grew or changed only from `unchanged` on, given
 // that no match was found before: a match that looks at no byte from there on would have been
-// found already. A pattern of bounded length, or one that cannot cross a line feed, thus needs
-// only the end of the text searched again; otherwise the answer is 0.
+// found already. A pattern of bounded length needs only the end of the text searched again,
+// one that can take in at most k line feeds only the last k + 1 lines; otherwise the answer
+// is 0.
 size_t resumeSearchAt(const SearchRegex& pattern, const std::string& text, size_t unchanged);
 
 // The most bytes a match can span, lookaheads included; -1 when unbounded (*, +, {n,},
 // back-references) or when the pattern text is not understood.
 size_t patternMaxLength(const std::string& pattern);
+
+// The most line feeds a match can look at (a negative lookahead one more than its inner
+// pattern takes); -1 when unbounded or when the pattern text is not understood.
+size_t patternMaxLineFeeds(const std::string& pattern);
 
 // A conservative look at the pattern text: true only when no match can consume a line feed
 // (no literal line feed, no negated class, no \s \D \W \n \x \u \c escapes, no control bytes).

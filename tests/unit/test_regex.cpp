@@ -63,19 +63,34 @@ TEST(Regex, LongestMatch) {
   for (const auto& c : cases) EXPECT_EQ(patternMaxLength(c.pattern), c.length) << c.pattern;
 }
 
+TEST(Regex, MostLineFeeds) {
+  const size_t none = static_cast<size_t>(-1);
+  struct Case {
+    const char* pattern;
+    size_t lineFeeds;
+  } cases[] = {
+      {"a.*b", 0}, {"x+y*", 0}, {"a\\nb", 1}, {"a\\sb.*c\\s", 2}, {"(a|\\n\\n)x", 2}, {"[^x]", 1},
+      {"(?:\\s.){3}", 3}, {"\\s?", 1}, {"a(?!b)", 1}, {"a(?=\\n)", 1}, {"[\\s\\S]{2}", 2}, {"a\nb", 1},
+      {"\\s*", none}, {"[^x]+", none}, {"(a\\n)*", none}, {"(a)\\1", none}, {"a(", none},
+  };
+  for (const auto& c : cases) EXPECT_EQ(patternMaxLineFeeds(c.pattern), c.lineFeeds) << c.pattern;
+}
+
 // Plain substring search for literal patterns, and searching only from the line where the text last changed must find exactly what a search of
 // the whole text finds, as long as nothing was found before; likewise searching only the last
-// few bytes for a pattern of bounded length, even one that crosses lines.
+// few bytes for a pattern of bounded length, even one that crosses lines, and only the last
+// k + 1 lines for a pattern that can take in at most k line feeds.
 TEST(Regex, ResumedSearchEqualsWholeSearch) {
   std::mt19937 rng(42);
   const std::string alphabet = "ab\n x.";
   std::uniform_int_distribution<size_t> pick(0, alphabet.size() - 1), grow(0, 4);
   for (const char* p : {"ab", "a x", "^a", "b$", "\\bab\\b", "a.*b", "a(?=b)", "a(?!b)", "(ab|ba)+x", "a\\B", "[ab]{3}",
                         "x\\w+a?$", "a[.]b", "^$", "a\nb", "[^a]b", "\\sx\\b", "(a|b\nx)?ba", "\\n\\n", "x(?=\\s)",
-                        "a\\Wb$"}) {
+                        "a\\Wb$", "a.*\n.*b", "x\\s.*a", "(ab|ba)+\\n?x", "b.*\n$", "a.+\\n\\s\\w*x",
+                        "(?=.*\\nb)a", "a(?!.*\\n.*b)", "\\s.\\s.\\s", "^a.*\\n.*x"}) {
     SearchRegex pattern = compileSearchRegex(p);
     const std::regex reference(p);
-    ASSERT_TRUE(pattern.withinLine || pattern.maxLength < 10) << p;
+    ASSERT_TRUE(pattern.withinLine || pattern.maxLength < 10 || pattern.maxLineFeeds < 4) << p;
     for (int round = 0; round < 400; ++round) {
       std::string settled;
       for (int step = 0; step < 30; ++step) {
