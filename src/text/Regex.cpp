@@ -1,5 +1,6 @@
 #include "text/Regex.h"
 
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,22 +23,53 @@ bool searchHere(const std::regex& regex, const std::string& text, size_t from) {
 // Exit statuses of the search child, apart from any a crash handler might choose.
 constexpr int kFound = 90, kNotFound = 91;
 
-// The backtracking executor in a child: whatever its recursion does, korctl survives it.
-bool searchInChild(const std::regex& regex, const std::string& text, size_t from) {
+// Searches no longer than this are done in place: even a pattern whose search is quadratic in
+// the text is quick over so little.
+constexpr size_t kSearchInPlace = 2048;
+
+// The search in a child process: whatever the backtracking executor's recursion does, korctl
+// survives it, and a search still running at the deadline is ended there.
+SearchResult searchInChild(const std::regex& regex, const std::string& text, size_t from, SearchDeadline deadline) {
+  int done[2];
+  if (pipe(done) != 0) throw std::runtime_error("cannot start pattern search: pipe failed");
   pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error("cannot start pattern search: fork failed");
+  if (pid < 0) {
+    close(done[0]);
+    close(done[1]);
+    throw std::runtime_error("cannot start pattern search: fork failed");
+  }
   if (pid == 0) {
     std::signal(SIGSEGV, SIG_DFL);  // no crash report from the child: the parent reports
     std::signal(SIGBUS, SIG_DFL);
-    _exit(searchHere(regex, text, from) ? kFound : kNotFound);
+    close(done[0]);
+    _exit(searchHere(regex, text, from) ? kFound : kNotFound);  // its end closes the pipe
   }
+  close(done[1]);
+  bool ended = false;  // the child has gone, one way or another
+  while (!ended) {
+    int wait = -1;
+    if (deadline != SearchDeadline::max()) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+      if (left <= 0) break;
+      wait = static_cast<int>(std::min<long long>(left + 1, 1 << 30));
+    }
+    struct pollfd pipeEnd = {done[0], POLLIN, 0};
+    int ready = poll(&pipeEnd, 1, wait);
+    if (ready < 0 && errno != EINTR) break;
+    ended = ready > 0;
+  }
+  close(done[0]);
+  if (!ended) kill(pid, SIGKILL);
   int status = 0;
   while (waitpid(pid, &status, 0) < 0)
     if (errno != EINTR) throw std::runtime_error("cannot finish pattern search: waitpid failed");
-  if (WIFEXITED(status) && WEXITSTATUS(status) == kFound) return true;
-  if (WIFEXITED(status) && WEXITSTATUS(status) == kNotFound) return false;
+  if (!ended) return SearchResult::kTimedOut;
+  if (WIFEXITED(status) && WEXITSTATUS(status) == kFound) return SearchResult::kFound;
+  if (WIFEXITED(status) && WEXITSTATUS(status) == kNotFound) return SearchResult::kNotFound;
   throw std::runtime_error("pattern search with back-references ran out of stack");
 }
+
+SearchResult resultOf(bool found) { return found ? SearchResult::kFound : SearchResult::kNotFound; }
 
 }  // namespace
 
@@ -251,11 +283,15 @@ SearchRegex compileSearchRegex(const std::string& pattern) {
   return compiled;
 }
 
-bool searchRegex(const SearchRegex& pattern, const std::string& text, size_t from) {
+SearchResult searchRegexUntil(const SearchRegex& pattern, const std::string& text, size_t from, SearchDeadline deadline) {
   if (from > text.size()) from = text.size();
-  if (pattern.isLiteral) return text.find(pattern.literal, from) != std::string::npos;
-  if (pattern.backtracking) return searchInChild(pattern.regex, text, from);
-  return searchHere(pattern.regex, text, from);
+  if (pattern.isLiteral) return resultOf(text.find(pattern.literal, from) != std::string::npos);
+  if (!pattern.backtracking && text.size() - from <= kSearchInPlace) return resultOf(searchHere(pattern.regex, text, from));
+  return searchInChild(pattern.regex, text, from, deadline);
+}
+
+bool searchRegex(const SearchRegex& pattern, const std::string& text, size_t from) {
+  return searchRegexUntil(pattern, text, from, SearchDeadline::max()) == SearchResult::kFound;
 }
 
 size_t resumeSearchAt(const SearchRegex& pattern, const std::string& text, size_t unchanged) {

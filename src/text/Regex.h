@@ -12,11 +12,13 @@
 // A pattern without any special character is searched as a plain substring.
 // Back-references are the one construct that executor refuses; such a pattern is searched by
 // the backtracking executor in a forked child process, so a stack overflow there ends only the
-// child and surfaces as an error here instead of killing korctl.
+// child and surfaces as an error here instead of killing korctl. Searches with a deadline run
+// in a child too unless the text is short, so the deadline can end them.
 // libc++ (the system library on FreeBSD) keeps its backtracking state on the heap, so there the
 // default executor is used as it is, back-references included.
 // Only "is there a match" is answered: the breadth-first executor reports a leftmost-longest
 // extent, which can differ from ECMAScript's leftmost-first one.
+#include <chrono>
 #include <cstddef>
 #include <regex>
 #include <string>
@@ -40,6 +42,13 @@ SearchRegex compileSearchRegex(const std::string& pattern);
 // matches that start at or after `from` (the bytes before `from` still count for \b and make
 // ^ fail there). Throws std::runtime_error when a back-reference search ran out of stack.
 bool searchRegex(const SearchRegex& pattern, const std::string& text, size_t from = 0);
+
+// The same, given up at the deadline: a search over more than a little text runs in a child
+// process (some searches take time quadratic in the length of a line), which is ended when the
+// deadline passes.
+using SearchDeadline = std::chrono::steady_clock::time_point;
+enum class SearchResult { kNotFound, kFound, kTimedOut };
+SearchResult searchRegexUntil(const SearchRegex& pattern, const std::string& text, size_t from, SearchDeadline deadline);
 
 // Where a new search must start after text grew or changed only from `unchanged` on, given
 // that no match was found before: a match that looks at no byte from there on would have been

@@ -107,3 +107,24 @@ TEST(Regex, ResumedSearchEqualsWholeSearch) {
     }
   }
 }
+
+// A search still running at its deadline is given up (its child ended), however long it would
+// take; one that finishes in time answers as an unbounded search would, in place or in a child.
+TEST(Regex, SearchGivesUpAtItsDeadline) {
+  using std::chrono::milliseconds;
+  const std::string line(200000, 'x');  // 'x.*y' takes minutes over it: each start scans to the end
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(searchRegexUntil(compileSearchRegex("x.*y"), line, 0, start + milliseconds(300)), SearchResult::kTimedOut);
+  const auto spent = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(spent, milliseconds(300));
+  EXPECT_LT(spent, milliseconds(5000));
+  const auto later = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  for (const char* p : {"xy", "x{3}y", "(x)\\1y", "^x+$"}) {
+    const std::string text = std::string(5000, 'x') + "y";
+    for (const std::string& t : {text, text.substr(0, 100)}) {
+      const bool whole = std::regex_search(t, std::regex(p));
+      EXPECT_EQ(searchRegexUntil(compileSearchRegex(p), t, 0, later), whole ? SearchResult::kFound : SearchResult::kNotFound)
+          << p << " over " << t.size();
+    }
+  }
+}
