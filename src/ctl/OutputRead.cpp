@@ -1,8 +1,10 @@
 #include "ctl/OutputRead.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "base/ControlClient.h"
+#include "base/StatusRecord.h"
 #include "base/StdoutWriter.h"
 #include "text/Strip.h"
 
@@ -37,6 +39,96 @@ bool fetchScreen(const Endpoint& session, bool attributes, ScreenImage& screen, 
   if (decodeScreenReply(reply, screen)) return true;
   std::fprintf(stderr, "korctl %s: malformed screen reply from '%s'\n", command, session.name.c_str());
   return false;
+}
+
+void noteStatusRecord(OutputReader& reader, const std::string& record) {
+  if (parseStatusRecord(record)[kWaitReadField] == "1") reader.waitRead = true;
+}
+
+bool streamOutput(OutputReader& reader, long long cursor, uint32_t waitMs, const ChunkSink& sink, bool quiet,
+                  ReplyFailure* failure) {
+  const bool waiting = waitMs > 0 && reader.waitRead;
+  const std::string request = waiting ? encodeWaitRead(WaitRead{kReadOutput, cursor, waitMs}) : encodeCursor(cursor);
+  std::string head;  // the reply's cursor header, as it comes in
+  bool headerTaken = false;
+  auto payload = [&](const char* data, size_t length) {
+    if (!headerTaken) {
+      const size_t take = std::min(length, kCursorReplyHeaderSize - head.size());
+      head.append(data, take);
+      data += take;
+      length -= take;
+      if (head.size() < kCursorReplyHeaderSize) return true;
+      headerTaken = true;
+      CursorReplyHeader header;
+      decodeCursorReplyHeader(head, header);
+      if (!sink.header(header)) return false;
+    }
+    return length == 0 || sink.bytes(data, length);
+  };
+  uint8_t replyType = 0;
+  if (!streamExchange(reader.session, waiting ? kWaitRead : kReadOutput, request, replyType, payload, quiet,
+                      failure))
+    return false;
+  if (replyType == kWaitRead) reader.waitRead = true;
+  return headerTaken || sink.header(CursorReplyHeader{});
+}
+
+bool fetchOutput(OutputReader& reader, long long cursor, uint32_t waitMs, OutputChunk& chunk, bool quiet) {
+  chunk.data.clear();
+  ChunkSink sink;
+  sink.header = [&chunk](const CursorReplyHeader& header) {
+    chunk.nextCursor = header.nextCursor;
+    chunk.gap = header.gap;
+    return true;
+  };
+  sink.bytes = [&chunk](const char* data, size_t length) {
+    chunk.data.append(data, length);
+    return true;
+  };
+  return streamOutput(reader, cursor, waitMs, sink, quiet);
+}
+
+namespace {
+
+const char* const kGapWarning = "korctl: warning: cursor fell behind; output gap skipped\n";
+
+}  // namespace
+
+ChunkSink ChunkPrinter::sink() {
+  bytesSeen = bytesWritten = 0;
+  writeFailed = false;
+  stripper = AnsiStripper{};
+  ChunkSink sink;
+  sink.header = [this](const CursorReplyHeader& h) {
+    header = h;
+    if (header.gap && !warnOnlyWithBytes) std::fputs(kGapWarning, stderr);
+    return true;
+  };
+  sink.bytes = [this](const char* data, size_t length) {
+    if (bytesSeen == 0 && header.gap && warnOnlyWithBytes) std::fputs(kGapWarning, stderr);
+    bytesSeen += length;
+    if (strip) {
+      stripper.feed(data, length);
+      data = stripper.out.data();  // after feed, out holds just the settled text
+      length = stripper.settledSize();
+    }
+    if (length > 0 && !writeStdout(data, length)) {
+      writeFailed = true;
+      return false;
+    }
+    bytesWritten += length;
+    if (strip) stripper.dropSettled();
+    return true;
+  };
+  return sink;
+}
+
+bool ChunkPrinter::finish() {
+  if (!strip) return true;
+  const std::string& rest = stripper.text();
+  if (rest.empty()) return true;
+  bytesWritten += rest.size();
+  return writeStdout(rest);
 }
 
 bool printChunk(const OutputChunk& chunk, bool strip) {

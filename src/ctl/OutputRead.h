@@ -1,7 +1,10 @@
 #pragma once
+#include <cstdint>
+#include <functional>
 #include <string>
 
 #include "base/ControlClient.h"
+#include "text/Strip.h"
 
 namespace kor {
 
@@ -24,6 +27,49 @@ bool fetchOutput(const Endpoint& session, long long cursor, OutputChunk& chunk, 
 // reported as "korctl COMMAND: ..." where korctl's own words are needed (a daemon that does not
 // know the request, a reply that does not parse).
 bool fetchScreen(const Endpoint& session, bool attributes, ScreenImage& screen, const char* command);
+
+// A session read by a command that follows it: waiting reads once the daemon has said it serves
+// them (by the type of any read reply, or by waitRead=1 in a status record the command reads
+// anyway), plain reads otherwise, so a daemon that does not serve them sees only plain reads.
+struct OutputReader {
+  Endpoint session;
+  bool waitRead = false;
+};
+// Takes note of what a status record says about waiting reads.
+void noteStatusRecord(OutputReader& reader, const std::string& record);
+
+// Takes a read reply as it arrives: its header first (also for a reply without bytes; a reply
+// shorter than a header reads as next cursor 0, gap clear), then its bytes in pieces. Either
+// returns false to stop the exchange (having said why).
+struct ChunkSink {
+  std::function<bool(const CursorReplyHeader& header)> header;
+  std::function<bool(const char* data, size_t length)> bytes;
+};
+// One read at cursor into sink: a waiting read of at most waitMs when waitMs > 0 and the
+// daemon serves them, else a plain read. False when the exchange failed (reported unless quiet;
+// failure says what it was) or the sink stopped it.
+bool streamOutput(OutputReader& reader, long long cursor, uint32_t waitMs, const ChunkSink& sink, bool quiet,
+                  ReplyFailure* failure = nullptr);
+// The same into chunk, whose buffer is reused from read to read.
+bool fetchOutput(OutputReader& reader, long long cursor, uint32_t waitMs, OutputChunk& chunk, bool quiet);
+
+// Writes one reply as it arrives, as printChunk writes a whole chunk: the gap warning first,
+// then the bytes (stripped, with strip: each reply on its own, as a whole). With
+// warnOnlyWithBytes the warning is given only when the reply carries bytes.
+struct ChunkPrinter {
+  bool strip = false;
+  bool warnOnlyWithBytes = false;
+  // Per reply:
+  CursorReplyHeader header;
+  size_t bytesSeen = 0;     // raw bytes of the reply so far
+  size_t bytesWritten = 0;  // bytes that reached standard output
+  bool writeFailed = false;
+  AnsiStripper stripper;
+  ChunkSink sink();
+  // After a reply that arrived whole: writes what stripping held back. False when standard
+  // output failed (reported).
+  bool finish();
+};
 
 // Writes a chunk for a human or a pipe (gap warning, optional stripping); false when standard
 // output could not be written (already reported).

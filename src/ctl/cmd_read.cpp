@@ -2,6 +2,7 @@
 // following new output, or until it settles.
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -17,47 +18,80 @@ using Clock = std::chrono::steady_clock;
 
 void printNextCursor(long long cursor) { std::fprintf(stderr, "next-cursor: %lld\n", cursor); }
 
+// A waiting read of follow mode waits this long at most before it asks again.
+constexpr uint32_t kFollowWaitMs = 10000;
+
+// One reply streamed to standard output as it arrives, through a fixed buffer. A reply cut short
+// leaves what had arrived on standard output; when some of it got there, the I/O error is
+// reported even where failures are otherwise quiet, and the read fails (status 1).
+enum class Streamed { kOk, kFailed, kCutShort };
+Streamed streamReply(OutputReader& reader, long long cursor, uint32_t waitMs, ChunkPrinter& printer, bool quiet) {
+  ReplyFailure failure;
+  if (streamOutput(reader, cursor, waitMs, printer.sink(), quiet, &failure)) return printer.finish() ? Streamed::kOk : Streamed::kCutShort;
+  if (printer.writeFailed) return Streamed::kCutShort;  // reported by the writer
+  if (printer.bytesWritten > 0 && !failure.ioError.empty()) {
+    if (quiet) reportIoError(reader.session.name, failure.ioError);
+    return Streamed::kCutShort;
+  }
+  return Streamed::kFailed;
+}
+
 int readOnce(const Endpoint& session, long long cursor, bool strip) {
-  OutputChunk chunk;
-  if (!fetchOutput(session, cursor, chunk, false)) return 1;
-  if (!printChunk(chunk, strip)) return 1;
-  printNextCursor(chunk.nextCursor);
+  OutputReader reader{session};
+  ChunkPrinter printer;
+  printer.strip = strip;
+  if (streamReply(reader, cursor, 0, printer, false) != Streamed::kOk) return 1;
+  printNextCursor(printer.header.nextCursor);
   return 0;
 }
 
-// Streams new output every 150 ms until the session goes away (or SIGINT ends the process).
+// Streams new output until the session goes away (or SIGINT ends the process): waiting reads
+// where the daemon serves them, else a read every 150 ms.
 int readFollow(const Endpoint& session, long long cursor, bool strip) {
+  OutputReader reader{session};
+  ChunkPrinter printer;
+  printer.strip = strip;
   for (bool first = true;; first = false) {
-    OutputChunk chunk;
-    if (!fetchOutput(session, cursor, chunk, !first)) {
+    const Streamed result = streamReply(reader, cursor, kFollowWaitMs, printer, !first);
+    if (result == Streamed::kCutShort) return 1;
+    if (result == Streamed::kFailed) {
       if (first) return 1;
       std::fputs("[session ended]\n", stderr);
       return 0;
     }
-    if (!printChunk(chunk, strip)) return 1;
-    cursor = chunk.nextCursor;
-    usleep(150000);
+    cursor = printer.header.nextCursor;
+    if (!reader.waitRead) usleep(150000);
   }
 }
 
 // Reads until output has arrived and then stayed away for 300 ms, or the time limit passes.
+// Where the daemon serves waiting reads, each read waits for output until the quiet period or
+// the time limit would end, instead of a read every 50 ms.
 int readSettle(const Endpoint& session, long long cursor, bool strip, double timeoutSeconds) {
+  using std::chrono::milliseconds;
   const auto start = Clock::now();
-  const auto deadline = start + std::chrono::milliseconds(durationMillis(timeoutSeconds));
+  const auto deadline = start + milliseconds(durationMillis(timeoutSeconds));
+  const auto quiet = milliseconds(300);
   auto lastOutput = start;
   bool seen = false;
+  OutputReader reader{session};
+  ChunkPrinter printer;
+  printer.strip = strip;
+  printer.warnOnlyWithBytes = true;  // an empty chunk is not printed in this mode
   while (Clock::now() < deadline) {
-    OutputChunk chunk;
-    if (!fetchOutput(session, cursor, chunk, false)) return 1;
-    cursor = chunk.nextCursor;
-    if (!chunk.data.empty()) {
-      if (!printChunk(chunk, strip)) return 1;
+    const auto now = Clock::now();
+    const auto until = seen ? std::min(deadline, lastOutput + quiet + milliseconds(1)) : deadline;
+    const auto wait = std::chrono::duration_cast<milliseconds>(until - now).count();
+    const uint32_t waitMs = wait > 0 ? static_cast<uint32_t>(std::min<long long>(wait, kFollowWaitMs)) : 0;
+    if (streamReply(reader, cursor, waitMs, printer, false) != Streamed::kOk) return 1;
+    cursor = printer.header.nextCursor;
+    if (printer.bytesSeen > 0) {
       seen = true;
       lastOutput = Clock::now();
-    } else if (seen && Clock::now() - lastOutput > std::chrono::milliseconds(300)) {
+    } else if (seen && Clock::now() - lastOutput > quiet) {
       break;
     }
-    usleep(50000);
+    if (!reader.waitRead) usleep(50000);
   }
   printNextCursor(cursor);
   return 0;

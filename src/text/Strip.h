@@ -40,6 +40,12 @@ struct AnsiStripper {
   const std::string& text();
   // Length of the prefix of text() that no later input can change.
   size_t settledSize() const { return settled; }
+  // For a caller that writes the text out as it settles: forgets the settled text, so text()
+  // and settledSize() from here on hold only what comes after it.
+  void dropSettled() {
+    out.erase(0, settled);
+    settled = 0;
+  }
 
   strip_detail::OscStage osc;
   strip_detail::CsiStage csi;

@@ -44,6 +44,18 @@ def read_reply(next_cursor, data=b"", gap=False):
     return Reply(struct.pack(">qB", next_cursor, 1 if gap else 0) + data)
 
 
+def served_read_reply(next_cursor, data=b"", gap=False):
+    """A read reply from a daemon that serves waiting reads (its reply type says so)."""
+    reply = read_reply(next_cursor, data, gap)
+    reply.bytes = b"\x09" + reply.bytes[1:]
+    return reply
+
+
+def waiting_read(kind, cursor, wait_ms):
+    """The payload of a waiting read (request type 9)."""
+    return struct.pack(">BqI", kind, cursor, wait_ms)
+
+
 def sniff_reply(next_cursor, records, gap=False):
     body = b"".join(struct.pack(">BI", d, len(x)) + x for d, x in records)
     return Reply(struct.pack(">qB", next_cursor, 1 if gap else 0) + body)

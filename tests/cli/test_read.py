@@ -4,7 +4,7 @@ import time
 
 import pytest
 
-from fakedaemon import Close, Error, Reply, read_reply
+from fakedaemon import Close, Error, Raw, Reply, frame, read_reply, served_read_reply, waiting_read
 
 OLDEST = b"\xff" * 8
 
@@ -102,3 +102,44 @@ def test_settle_without_output_waits_the_whole_limit(env):
     assert time.monotonic() - start >= 0.6
     assert (r.returncode, r.stdout, r.stderr) == (0, b"", b"next-cursor: 11\n")
     assert len(fake.requests) >= 2
+
+
+# ---- a daemon that serves waiting reads ----
+
+def test_follow_waits_in_the_daemon_once_it_says_it_can(env):
+    fake = env.fake("s", [served_read_reply(5, b"ab"), served_read_reply(5), served_read_reply(7, b"cd"), Close()])
+    start = time.monotonic()
+    r = env.korctl("read", "s", "--follow")
+    assert (r.returncode, r.stdout, r.stderr) == (0, b"abcd", b"[session ended]\n")
+    assert fake.requests == [(3, OLDEST), (9, waiting_read(3, 5, 10000)), (9, waiting_read(3, 5, 10000)),
+                             (9, waiting_read(3, 7, 10000))]
+    assert time.monotonic() - start < 0.4  # no 150 ms pauses between the reads
+
+
+def test_settle_waits_no_longer_than_the_quiet_period_or_the_limit(env):
+    fake = env.fake("s", [served_read_reply(2, b"ab")], handler=lambda kind, payload: served_read_reply(2))
+    start = time.monotonic()
+    r = env.korctl("read", "s", "--timeout", "20")
+    elapsed = time.monotonic() - start
+    assert (r.returncode, r.stdout, r.stderr) == (0, b"ab", b"next-cursor: 2\n")
+    assert 0.3 <= elapsed < 15  # the daemon answered at once: the quiet period still holds
+    waits = [struct.unpack(">BqI", p) for t, p in fake.requests[1:]]
+    assert all(t == 9 for t, _ in fake.requests[1:]) and waits
+    assert all(kind == 3 and c == 2 and 0 <= ms <= 301 for kind, c, ms in waits), waits
+    # Before any output, a read waits up to the time limit (at most 10 s at a time).
+    fake = env.fake("t", [served_read_reply(4)], handler=lambda kind, payload: served_read_reply(4))
+    r = env.korctl("read", "t", "--timeout", "0.5")
+    assert (r.returncode, r.stderr) == (0, b"next-cursor: 4\n")
+    assert 400 <= struct.unpack(">BqI", fake.requests[1][1])[2] <= 500
+
+
+# ---- a reply cut short ----
+
+@pytest.mark.parametrize("args", [[], ["--strip"], ["--follow"], ["--timeout", "5"]])
+def test_reply_cut_short_shows_what_came_and_fails(env, args):
+    cut = Raw(frame(1, struct.pack(">qB", 20, 0) + b"0123456789")[:-4])  # 4 of 10 bytes missing
+    env.fake("s", [read_reply(0, b"") if "--follow" in args else cut, cut])
+    r = env.korctl("read", "s", *args)
+    assert r.returncode == 1
+    assert r.stdout == b"012345"
+    assert r.stderr == b"korctl: io error talking to 's': Socket has closed abruptly.\nkorctl: no response from 's'\n"
