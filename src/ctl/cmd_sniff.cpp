@@ -23,25 +23,35 @@ void addOptions(cxxopts::Options& o) {
   parsePositional(o, {"NAME"});
 }
 
-// One Sniff exchange at cursor, not quiet.
-bool fetchExchange(const Endpoint& session, long long cursor, ExchangeReply& reply) {
+// A waiting read of follow mode waits this long at most before it asks again.
+constexpr uint32_t kFollowWaitMs = 10000;
+
+// One Sniff exchange at cursor, not quiet: with waitMs > 0, once the daemon has said it serves
+// waiting reads (by its reply type), a waiting read of the exchange record.
+bool fetchExchange(const Endpoint& session, long long cursor, uint32_t waitMs, bool& waitRead, ExchangeReply& reply) {
+  const bool waiting = waitMs > 0 && waitRead;
   uint8_t replyType = 0;
   std::string payload;
-  if (!controlExchange(session, kSniff, encodeInt64(cursor), replyType, payload, false)) return false;
+  if (!controlExchange(session, waiting ? kWaitRead : kSniff,
+                       waiting ? encodeWaitRead(WaitRead{kSniff, cursor, waitMs}) : encodeInt64(cursor), replyType,
+                       payload, false))
+    return false;
+  if (replyType == kWaitRead) waitRead = true;
   reply = parseExchange(payload);
   return true;
 }
 
 int sniffExchange(const Endpoint& session, bool follow, long long cursor, bool tail) {
   ExchangeReply reply;
+  bool waitRead = false;
   if (tail) {
     // The daemon answers cursor -1 with its oldest records; only where they end matters here.
-    if (!fetchExchange(session, -1, reply)) return 1;
+    if (!fetchExchange(session, -1, 0, waitRead, reply)) return 1;
     cursor = reply.nextCursor;
   }
   bool printedAny = false;
   for (;;) {
-    if (!fetchExchange(session, cursor, reply)) return 1;
+    if (!fetchExchange(session, cursor, follow ? kFollowWaitMs : 0, waitRead, reply)) return 1;
     if (reply.gap && !printedAny) {
       std::fputs("korctl: warning: sniff cursor fell behind; gap skipped\n", stderr);
     }
@@ -53,7 +63,7 @@ int sniffExchange(const Endpoint& session, bool follow, long long cursor, bool t
     }
     cursor = reply.nextCursor;
     if (!follow) break;
-    usleep(150000);
+    if (!waitRead) usleep(150000);
   }
   std::fprintf(stderr, "next-cursor: %lld\n", cursor);
   return 0;

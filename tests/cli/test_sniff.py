@@ -1,6 +1,7 @@
 import struct
+import time
 
-from fakedaemon import Close, Error, Raw, frame, sniff_reply
+from fakedaemon import Close, Error, Raw, frame, sniff_reply, waiting_read
 
 OLDEST = b"\xff" * 8
 R, L = "\u00bb ".encode(), "\u00ab ".encode()
@@ -57,3 +58,16 @@ def test_failures_exit_1(env):
     env.fake("s", [Close()])
     r = env.korctl("sniff", "s", "--tail")
     assert (r.returncode, r.stdout, r.stderr) == (1, b"", b"korctl: no response from 's'\n")
+
+
+def test_follow_waits_in_the_daemon_once_it_says_it_can(env):
+    def served(reply):
+        reply.bytes = b"\x09" + reply.bytes[1:]
+        return reply
+    fake = env.fake("s", [served(sniff_reply(4, [])), served(sniff_reply(5, [(0x3E, b"a")])), Error("session gone")])
+    start = time.monotonic()
+    r = env.korctl("sniff", "s", "--tail", "--follow")
+    assert (r.returncode, r.stdout, r.stderr) == (1, R + b"a\n", b"korctl: session gone\n")
+    # The --tail read is a plain one; its reply type has said it, so every poll after it waits.
+    assert fake.requests == [(6, OLDEST), (9, waiting_read(6, 4, 10000)), (9, waiting_read(6, 5, 10000))]
+    assert time.monotonic() - start < 0.3
