@@ -16,6 +16,14 @@ namespace kor {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
+// A waiting read waits this long at most before it asks again.
+constexpr long long kMaxWaitMs = 10000;
+// Searches over more text than this are made at most once per pause.
+constexpr size_t kLongSearch = 64 * 1024;
+constexpr auto kLongSearchPause = std::chrono::milliseconds(100);
+
 ExpectResult withStatus(int status) {
   ExpectResult result;
   result.status = status;
@@ -27,9 +35,10 @@ ExpectResult withStatus(int status) {
 // Each poll strips only the new bytes (plus a sequence left open at the end) and searches only
 // from where a match could newly start, so a session that prints megabytes before the pattern
 // costs time in proportion to its output; the text searched and returned is exactly the
-// stripped whole accumulation.
+// stripped whole accumulation. The time limit bounds the whole command: a read waits no longer
+// than it, and a search still running then is given up.
 ExpectResult expectPattern(const Endpoint& session, const ExpectRequest& request) {
-  using Clock = std::chrono::steady_clock;
+  using std::chrono::milliseconds;
   const std::string& pattern = request.pattern;
   SearchRegex regex;
   if (!request.exact) {
@@ -40,40 +49,77 @@ ExpectResult expectPattern(const Endpoint& session, const ExpectRequest& request
       return withStatus(2);
     }
   }
+  OutputReader reader{session};
   long long cursor = request.cursor;
-  if (cursor < 0) cursor = request.fromStart ? 0 : headCursorOf(session);
+  if (cursor < 0 && !request.fromStart) {
+    std::string record;  // the head, and whether the daemon serves waiting reads
+    cursor = fetchStatus(session, record) ? statusFieldIn(record, "headCursor") : -1;
+    noteStatusRecord(reader, record);
+  }
   if (cursor < 0) cursor = 0;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(durationMillis(request.timeoutSeconds));
+  const auto deadline = Clock::now() + milliseconds(durationMillis(request.timeoutSeconds));
+  auto timedOut = [&]() {
+    const char* frame = request.exact ? "\"" : "/";
+    std::fprintf(stderr, "korctl: timed out waiting for %s%s%s\n", frame, pattern.c_str(), frame);
+    return withStatus(1);
+  };
 
   AnsiStripper stripper;
+  bool arrived = false;  // bytes came since the last search
+  ChunkSink sink;
+  sink.header = [&cursor](const CursorReplyHeader& header) {
+    cursor = header.nextCursor;
+    return true;
+  };
+  sink.bytes = [&](const char* data, size_t length) {
+    stripper.feed(data, length);
+    arrived = true;
+    return true;
+  };
   size_t searched = 0;  // the settled text up to here held no match
+  bool first = true;
+  auto lastLongSearch = Clock::time_point::min();
   for (;;) {
-    if (Clock::now() >= deadline) {
-      const char* frame = request.exact ? "\"" : "/";
-      std::fprintf(stderr, "korctl: timed out waiting for %s%s%s\n", frame, pattern.c_str(), frame);
-      return withStatus(1);
-    }
-    OutputChunk chunk;
-    if (!fetchOutput(session, cursor, chunk, false)) return withStatus(2);
-    cursor = chunk.nextCursor;
-    stripper.feed(chunk.data);
+    auto now = Clock::now();
+    if (now >= deadline) return timedOut();
+    // A waiting read returns once output arrives; it waits no longer than the time limit, nor
+    // past the time a postponed search is due.
+    const auto until = arrived ? std::min(deadline, lastLongSearch + kLongSearchPause) : deadline;
+    const long long wait = std::chrono::duration_cast<milliseconds>(until - now).count();
+    const uint32_t waitMs = wait > 0 ? static_cast<uint32_t>(std::min<long long>(wait, kMaxWaitMs)) : 0;
+    if (!streamOutput(reader, cursor, waitMs, sink, false)) return withStatus(2);
     const std::string& text = stripper.text();
 
-    bool found;
+    bool found = false;
     if (request.exact) {
       size_t from = searched >= pattern.size() ? searched - pattern.size() + 1 : 0;
       found = pattern.empty() || text.find(pattern, from) != std::string::npos;
-    } else {
-      try {
-        found = searchRegex(regex, text, resumeSearchAt(regex, text, searched));
-      } catch (const std::runtime_error& e) {
-        std::fprintf(stderr, "korctl: %s\n", e.what());
-        return withStatus(2);
+      searched = stripper.settledSize();
+      arrived = false;
+    } else if (first || arrived) {
+      const size_t from = resumeSearchAt(regex, text, searched);
+      // A search over much text (a pattern that may span any number of lines) is made at most
+      // once per pause, however often a waiting read brings output.
+      const bool longSearch = text.size() - from > kLongSearch;
+      now = Clock::now();
+      if (!longSearch || !reader.waitRead || now >= lastLongSearch + kLongSearchPause) {
+        SearchResult result;
+        try {
+          result = searchRegexUntil(regex, text, from, deadline);
+        } catch (const std::runtime_error& e) {
+          std::fprintf(stderr, "korctl: %s\n", e.what());
+          return withStatus(2);
+        }
+        if (result == SearchResult::kTimedOut) return timedOut();
+        found = result == SearchResult::kFound;
+        if (longSearch) lastLongSearch = now;
+        searched = stripper.settledSize();
+        arrived = false;
       }
     }
-    searched = stripper.settledSize();
+    first = false;
     if (found) return ExpectResult{0, text, cursor};
-    usleep(100000);
+    if (!reader.waitRead) usleep(100000);
   }
 }
 

@@ -155,3 +155,35 @@ def test_expect_through_megabytes_with_an_open_title_sequence(env):
     assert r.returncode == 0, r.stderr
     assert r.stdout == b"0;" + b"x" * (8 << 20) + b"DONE 42\n"
     assert r.stderr == b"next-cursor: 2\n"
+
+
+# A search still running at the time limit is given up: the command ends then, with the
+# timed-out line, however long the search would take (minutes, for these over one long line).
+@pytest.mark.parametrize("pattern, length, limit", [
+    ("x.*y", 200000, 1.0),
+    ("(x|z)+y", 2000000, 2.0),
+    ("x[^y]*y$", 300000, 1.0),
+])
+def test_expect_time_limit_bounds_a_long_search(env, pattern, length, limit):
+    env.fake("s", [read_reply(length, b"x" * length)], handler=lambda kind, payload: read_reply(length))
+    start = time.monotonic()
+    r = env.korctl("expect", "s", pattern, "--from-start", "--timeout", str(limit), timeout=60)
+    elapsed = time.monotonic() - start
+    assert (r.returncode, r.stdout, r.stderr) == (1, b"", b"korctl: timed out waiting for /%s/\n" % pattern.encode())
+    assert limit <= elapsed < limit + 10
+
+
+# A daemon that says it serves waiting reads (in its status record) gets waiting reads that
+# last no longer than the time limit, and no pauses between them.
+def test_expect_waits_in_the_daemon_once_it_says_it_can(env):
+    from fakedaemon import served_read_reply, waiting_read
+    fake = env.fake("s", [Reply(b"headCursor=7\nwaitRead=1\n"), served_read_reply(9, b"no"),
+                          served_read_reply(12, b"yes")])
+    start = time.monotonic()
+    r = env.korctl("expect", "s", "y.s", "--timeout", "5")
+    assert (r.returncode, r.stdout, r.stderr) == (0, b"noyes\n", b"next-cursor: 12\n")
+    assert time.monotonic() - start < 1
+    assert [t for t, _ in fake.requests] == [4, 9, 9]
+    for (_, payload), at in zip(fake.requests[1:], (7, 9)):
+        kind, c, ms = struct.unpack(">BqI", payload)
+        assert (kind, c) == (3, at) and 4000 <= ms <= 5000
