@@ -1,6 +1,7 @@
 #include "ctl/Attach.h"
 
 #include <signal.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/select.h>
 #include <termios.h>
@@ -94,15 +95,83 @@ void sendWindowSize(const Endpoint& session) {
 
 }  // namespace
 
+namespace {
+
+// A waiting read of the attach loop waits this long at most before it asks again.
+constexpr uint32_t kAttachWaitMs = 10000;
+
+// What one pass of the loop found.
+enum class Pass { kGoOn, kEnded, kDetached, kStop, kOutputFailed };
+
+// Reads the keyboard once it is readable and types (unless observe) what came before a detach
+// key; end of input stops the loop.
+Pass takeKeyboard(const Endpoint& session, bool observe) {
+  char buffer[4096];
+  ssize_t n = read(0, buffer, sizeof buffer);
+  if (n < 0 && (errno == EINTR || errno == EAGAIN)) return Pass::kGoOn;
+  if (n <= 0) return Pass::kStop;  // end of input, or a keyboard that is gone (a hung-up terminal)
+  const std::string typed(buffer, static_cast<size_t>(n));
+  const size_t detach = findDetachKey(typed, observe);
+  if (!observe) {
+    const std::string forward = typed.substr(0, detach);
+    if (!forward.empty()) sendInput(session, forward, false);
+  }
+  return detach != std::string::npos ? Pass::kDetached : Pass::kGoOn;
+}
+
+// The output shown: replayed history asks this terminal nothing.
+struct Display {
+  long long cursor;
+  long long live;  // where live output begins; -1: at the first reply's end
+  QueryFilter replay;
+  OutputChunk chunk;
+
+  bool show() {
+    cursor = chunk.nextCursor;
+    if (live < 0) live = chunk.nextCursor;
+    return chunk.data.empty() || writeStdout(replayedOutput(replay, chunk.data, chunk.nextCursor, live));
+  }
+};
+
+// A pass with plain reads: the output, then 100 ms for the keyboard.
+Pass pollPass(OutputReader& reader, Display& display, bool observe) {
+  if (!fetchOutput(reader, display.cursor, 0, display.chunk, true)) return Pass::kEnded;
+  if (!display.show()) return Pass::kOutputFailed;
+  if (!waitForKeyboard()) return Pass::kGoOn;
+  return takeKeyboard(reader.session, observe);
+}
+
+// A pass with a waiting read in flight: whichever comes first, output or the keyboard (or a
+// window change, which interrupts the wait).
+Pass waitingPass(OutputReader& reader, int& readFd, Display& display, bool observe, bool& keyboardOpen) {
+  if (readFd < 0) readFd = sendOutputRead(reader, display.cursor, kAttachWaitMs, true);
+  if (readFd < 0) return Pass::kEnded;
+  struct pollfd fds[2] = {{readFd, POLLIN, 0}, {keyboardOpen ? 0 : -1, POLLIN, 0}};
+  if (poll(fds, 2, -1) < 0) return Pass::kGoOn;  // interrupted: a window change, perhaps
+  if (fds[1].revents & POLLNVAL) keyboardOpen = false;  // no standard input: output only
+  if (fds[0].revents) {
+    const int fd = readFd;
+    readFd = -1;
+    if (!receiveOutput(reader, fd, chunkSink(display.chunk), true)) return Pass::kEnded;
+    if (!display.show()) return Pass::kOutputFailed;
+  }
+  if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) return takeKeyboard(reader.session, observe);
+  return Pass::kGoOn;
+}
+
+}  // namespace
+
 int attachSession(const Endpoint& session, bool observe, long long cursor, bool resize, bool redraw) {
+  OutputReader reader{session};
   std::string record;
   if (!fetchStatus(session, record)) return 1;
+  noteStatusRecord(reader, record);
   // Where live output begins; a daemon that does not say has its first reply taken as history.
-  long long live = statusFieldIn(record, "headCursor");
+  Display display{cursor, statusFieldIn(record, "headCursor"), QueryFilter{}, OutputChunk{}};
   ScreenImage screen;
   if (redraw) {
     if (!fetchScreen(session, true, screen, observe ? "observe" : "attach")) return 1;
-    cursor = live = screen.head;
+    display.cursor = display.live = screen.head;
   }
 
   TerminalMode mode;
@@ -121,43 +190,24 @@ int attachSession(const Endpoint& session, bool observe, long long cursor, bool 
     return 1;
   }
 
-  QueryFilter replay;
   int status = 0;
-  for (;;) {
+  int readFd = -1;  // a waiting read in flight
+  bool keyboardOpen = true;
+  // The first pass reads at once (the retained output is shown before the keyboard is looked
+  // at); later ones wait in the daemon where it serves waiting reads.
+  bool firstPass = true;
+  for (Pass pass = Pass::kGoOn; pass == Pass::kGoOn; firstPass = false) {
     if (windowChanged) {
       windowChanged = 0;
       sendWindowSize(session);
     }
-
-    OutputChunk chunk;
-    if (!fetchOutput(session, cursor, chunk, true)) {
-      std::fputs("\r\n[session ended]\r\n", stderr);
-      break;
-    }
-    cursor = chunk.nextCursor;
-    if (live < 0) live = chunk.nextCursor;
-    if (!chunk.data.empty() && !writeStdout(replayedOutput(replay, chunk.data, chunk.nextCursor, live))) {
-      status = 1;  // nowhere to show the session any more
-      break;
-    }
-
-    if (!waitForKeyboard()) continue;
-    char buffer[4096];
-    ssize_t n = read(0, buffer, sizeof buffer);
-    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    if (n <= 0) break;  // end of input, or a keyboard that is gone (a hung-up terminal)
-
-    const std::string typed(buffer, static_cast<size_t>(n));
-    const size_t detach = findDetachKey(typed, observe);
-    if (!observe) {
-      const std::string forward = typed.substr(0, detach);
-      if (!forward.empty()) sendInput(session, forward, false);
-    }
-    if (detach != std::string::npos) {
-      std::fputs("\r\n[detached]\r\n", stderr);
-      break;
-    }
+    pass = reader.waitRead && !firstPass ? waitingPass(reader, readFd, display, observe, keyboardOpen)
+                                         : pollPass(reader, display, observe);
+    if (pass == Pass::kEnded) std::fputs("\r\n[session ended]\r\n", stderr);
+    if (pass == Pass::kDetached) std::fputs("\r\n[detached]\r\n", stderr);
+    if (pass == Pass::kOutputFailed) status = 1;  // nowhere to show the session any more
   }
+  if (readFd >= 0) close(readFd);
 
   mode.restore();
   return status;

@@ -45,10 +45,19 @@ void noteStatusRecord(OutputReader& reader, const std::string& record) {
   if (parseStatusRecord(record)[kWaitReadField] == "1") reader.waitRead = true;
 }
 
-bool streamOutput(OutputReader& reader, long long cursor, uint32_t waitMs, const ChunkSink& sink, bool quiet,
-                  ReplyFailure* failure) {
-  const bool waiting = waitMs > 0 && reader.waitRead;
-  const std::string request = waiting ? encodeWaitRead(WaitRead{kReadOutput, cursor, waitMs}) : encodeCursor(cursor);
+namespace {
+
+bool isWaiting(const OutputReader& reader, uint32_t waitMs) { return waitMs > 0 && reader.waitRead; }
+
+}  // namespace
+
+int sendOutputRead(OutputReader& reader, long long cursor, uint32_t waitMs, bool quiet) {
+  const bool waiting = isWaiting(reader, waitMs);
+  return sendRequest(reader.session, waiting ? kWaitRead : kReadOutput,
+                     waiting ? encodeWaitRead(WaitRead{kReadOutput, cursor, waitMs}) : encodeCursor(cursor), quiet);
+}
+
+bool receiveOutput(OutputReader& reader, int fd, const ChunkSink& sink, bool quiet, ReplyFailure* failure) {
   std::string head;  // the reply's cursor header, as it comes in
   bool headerTaken = false;
   auto payload = [&](const char* data, size_t length) {
@@ -66,14 +75,18 @@ bool streamOutput(OutputReader& reader, long long cursor, uint32_t waitMs, const
     return length == 0 || sink.bytes(data, length);
   };
   uint8_t replyType = 0;
-  if (!streamExchange(reader.session, waiting ? kWaitRead : kReadOutput, request, replyType, payload, quiet,
-                      failure))
-    return false;
+  if (!receiveReply(reader.session, fd, replyType, payload, quiet, failure)) return false;
   if (replyType == kWaitRead) reader.waitRead = true;
   return headerTaken || sink.header(CursorReplyHeader{});
 }
 
-bool fetchOutput(OutputReader& reader, long long cursor, uint32_t waitMs, OutputChunk& chunk, bool quiet) {
+bool streamOutput(OutputReader& reader, long long cursor, uint32_t waitMs, const ChunkSink& sink, bool quiet,
+                  ReplyFailure* failure) {
+  int fd = sendOutputRead(reader, cursor, waitMs, quiet);
+  return fd >= 0 && receiveOutput(reader, fd, sink, quiet, failure);
+}
+
+ChunkSink chunkSink(OutputChunk& chunk) {
   chunk.data.clear();
   ChunkSink sink;
   sink.header = [&chunk](const CursorReplyHeader& header) {
@@ -85,7 +98,11 @@ bool fetchOutput(OutputReader& reader, long long cursor, uint32_t waitMs, Output
     chunk.data.append(data, length);
     return true;
   };
-  return streamOutput(reader, cursor, waitMs, sink, quiet);
+  return sink;
+}
+
+bool fetchOutput(OutputReader& reader, long long cursor, uint32_t waitMs, OutputChunk& chunk, bool quiet) {
+  return streamOutput(reader, cursor, waitMs, chunkSink(chunk), quiet);
 }
 
 namespace {

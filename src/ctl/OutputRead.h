@@ -50,6 +50,12 @@ struct ChunkSink {
 // failure says what it was) or the sink stopped it.
 bool streamOutput(OutputReader& reader, long long cursor, uint32_t waitMs, const ChunkSink& sink, bool quiet,
                   ReplyFailure* failure = nullptr);
+// The two halves of streamOutput, for a caller that waits on something else meanwhile: the
+// request sent (the descriptor, or -1 after the messages), then the reply read into sink.
+int sendOutputRead(OutputReader& reader, long long cursor, uint32_t waitMs, bool quiet);
+bool receiveOutput(OutputReader& reader, int fd, const ChunkSink& sink, bool quiet, ReplyFailure* failure = nullptr);
+// A sink that fills chunk, reusing its buffer.
+ChunkSink chunkSink(OutputChunk& chunk);
 // The same into chunk, whose buffer is reused from read to read.
 bool fetchOutput(OutputReader& reader, long long cursor, uint32_t waitMs, OutputChunk& chunk, bool quiet);
 

@@ -290,3 +290,26 @@ def test_window_changes_are_sent_unless_no_resize(env, pty_of):
     t.type(b"\x1d")
     assert t.wait() == 0
     assert 2 not in fake.types()
+
+
+# A daemon whose status record says it serves waiting reads: after the first read, output
+# waits in the daemon while the keyboard is watched; keys typed meanwhile still go out at once.
+def test_attach_waits_for_output_and_keys_together(env):
+    from fakedaemon import Hang, served_read_reply, waiting_read
+    fake = env.fake("s", [Reply(b"headCursor=3\nwaitRead=1\n"), served_read_reply(3, b"abc"),
+                          served_read_reply(5, b"de")], handler=lambda kind, payload: Hang(3) if kind == 9 else Reply())
+    proc = subprocess.Popen([KORCTL, "attach", "s"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, cwd=env.home, env=env.env)
+    try:
+        assert wait_for(lambda: fake.types()[:4] == [4, 3, 9, 9])
+        proc.stdin.write(b"ls\r")
+        proc.stdin.flush()
+        assert wait_for(lambda: (1, b"ls\r") in fake.requests)  # while a waiting read is in flight
+        proc.stdin.close()  # end of input ends attach
+        proc.wait(timeout=10)
+        out, err = proc.stdout.read(), proc.stderr.read()
+    finally:
+        proc.kill()
+    assert (proc.returncode, out, err) == (0, b"abcde", ATTACH_BANNER)
+    assert fake.requests[1:3] == [(3, OLDEST), (9, waiting_read(3, 3, 10000))]
+    assert fake.requests[3] == (9, waiting_read(3, 5, 10000))
