@@ -97,15 +97,17 @@ ExpectResult expectPattern(const Endpoint& session, const ExpectRequest& request
       searched = stripper.settledSize();
       arrived = false;
     } else if (first || arrived) {
-      const size_t from = resumeSearchAt(regex, text, searched);
+      // Only where a new match could start, and only near the bytes every match holds.
+      const size_t from = narrowSearch(regex, text, resumeSearchAt(regex, text, searched));
       // A search over much text (a pattern that may span any number of lines) is made at most
       // once per pause, however often a waiting read brings output.
-      const bool longSearch = text.size() - from > kLongSearch;
+      const bool longSearch = from != std::string::npos && text.size() - from > kLongSearch;
       now = Clock::now();
       if (!longSearch || !reader.waitRead || now >= lastLongSearch + kLongSearchPause) {
         SearchResult result;
         try {
-          result = searchRegexUntil(regex, text, from, deadline);
+          result = from == std::string::npos ? SearchResult::kNotFound
+                                             : searchRegexUntil(regex, text, from, deadline);
         } catch (const std::runtime_error& e) {
           std::fprintf(stderr, "korctl: %s\n", e.what());
           return withStatus(2);

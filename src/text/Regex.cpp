@@ -262,6 +262,52 @@ Extent patternExtent(const std::string& pattern) {
 
 size_t patternMaxLength(const std::string& pattern) { return patternExtent(pattern).length; }
 
+std::string requiredLiteral(const std::string& pattern, size_t& offset) {
+  ExtentReader reader{pattern};
+  std::string best, run;
+  size_t bestStart = 0, runStart = 0;
+  auto endRun = [&]() {
+    if (run.size() > best.size()) {
+      best = run;
+      bestStart = runStart;
+    }
+    run.clear();
+  };
+  while (!reader.failed && reader.more()) {
+    const size_t at = reader.i;
+    const char c = pattern[at];
+    if (c == '|') return "";  // alternatives: no byte is in every match
+    const Extent one = reader.atom();
+    // A plain character, or an escaped punctuation character, stands for itself.
+    int literal = -1;
+    if (reader.i == at + 1 && !std::strchr("^$.()[]{}*+?|\\", c)) literal = static_cast<unsigned char>(c);
+    if (c == '\\' && reader.i == at + 2 && !std::isalnum(static_cast<unsigned char>(pattern[at + 1])))
+      literal = static_cast<unsigned char>(pattern[at + 1]);
+    const char next = reader.more() ? pattern[reader.i] : 0;
+    const bool quantified = next && std::strchr("*+?{", next);
+    reader.quantified(one);
+    if (literal >= 0 && (!quantified || next == '+')) {
+      if (run.empty()) runStart = at;
+      run += static_cast<char>(literal);
+      if (quantified) endRun();  // "a+" holds one a, then maybe more
+    } else {
+      endRun();
+    }
+  }
+  endRun();
+  if (reader.failed) return "";
+  offset = best.empty() ? 0 : patternMaxLength(pattern.substr(0, bestStart));
+  return best;
+}
+
+size_t narrowSearch(const SearchRegex& pattern, const std::string& text, size_t from) {
+  if (pattern.required.empty()) return from;
+  const size_t at = text.find(pattern.required, from);
+  if (at == std::string::npos) return std::string::npos;
+  if (pattern.requiredOffset == kUnbounded) return from;
+  return std::max(from, at >= pattern.requiredOffset ? at - pattern.requiredOffset : 0);
+}
+
 size_t patternMaxLineFeeds(const std::string& pattern) { return patternExtent(pattern).lineFeeds; }
 
 SearchRegex compileSearchRegex(const std::string& pattern) {
@@ -280,12 +326,15 @@ SearchRegex compileSearchRegex(const std::string& pattern) {
   compiled.maxLineFeeds = compiled.withinLine ? 0 : extent.lineFeeds;
   compiled.isLiteral = pattern.find_first_of("^$\\.*+?()[]{}|") == std::string::npos;
   if (compiled.isLiteral) compiled.literal = pattern;
+  compiled.required = requiredLiteral(pattern, compiled.requiredOffset);
   return compiled;
 }
 
 SearchResult searchRegexUntil(const SearchRegex& pattern, const std::string& text, size_t from, SearchDeadline deadline) {
   if (from > text.size()) from = text.size();
   if (pattern.isLiteral) return resultOf(text.find(pattern.literal, from) != std::string::npos);
+  from = narrowSearch(pattern, text, from);
+  if (from == std::string::npos) return SearchResult::kNotFound;
   if (!pattern.backtracking && text.size() - from <= kSearchInPlace) return resultOf(searchHere(pattern.regex, text, from));
   return searchInChild(pattern.regex, text, from, deadline);
 }

@@ -33,7 +33,20 @@ struct SearchRegex {
   size_t maxLineFeeds = static_cast<size_t>(-1);  // most line feeds a match can look at; -1: no bound
   std::string literal;        // the pattern itself when it has no special character
   bool isLiteral = false;     // then a plain substring search gives the same answer, faster
+  // Bytes every match holds (its longest run of plain characters, "" when unknown), and how far
+  // into a match they can start at most (-1: no bound).
+  std::string required;
+  size_t requiredOffset = static_cast<size_t>(-1);
 };
+
+// The longest run of plain characters that every match holds, and the most bytes a match can
+// have before it; "" when the pattern has alternatives at its top level or is not understood.
+std::string requiredLiteral(const std::string& pattern, size_t& offset);
+
+// Where a search from `from` can start instead, knowing the bytes every match holds: npos when
+// they do not occur from there on (no match), else at most that many bytes before their first
+// occurrence.
+size_t narrowSearch(const SearchRegex& pattern, const std::string& text, size_t from);
 
 // Compiles pattern; throws std::regex_error when the library rejects it.
 SearchRegex compileSearchRegex(const std::string& pattern);

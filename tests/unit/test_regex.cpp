@@ -63,6 +63,26 @@ TEST(Regex, LongestMatch) {
   for (const auto& c : cases) EXPECT_EQ(patternMaxLength(c.pattern), c.length) << c.pattern;
 }
 
+TEST(Regex, RequiredLiteral) {
+  const size_t none = static_cast<size_t>(-1);
+  struct Case {
+    const char* pattern;
+    const char* literal;
+    size_t offset;
+  } cases[] = {
+      {"FINI[S]+HED", "FINI", 0}, {"x.*needle", "needle", none}, {"[ab]{2}cd?e", "c", 2}, {"a\\.b+c", "a.b", 0},
+      {"ab*cde", "cde", none}, {"(?:x|y)zz\\bq", "zz", 1}, {"\\d+ items", " items", none}, {"ab|cd", "", 0},
+      {"a(b|c)d", "a", 0}, {"[x]", "", 0}, {"\\w\\s", "", 0},
+  };
+  for (const auto& c : cases) {
+    size_t offset = 0;
+    EXPECT_EQ(requiredLiteral(c.pattern, offset), c.literal) << c.pattern;
+    if (*c.literal) {
+      EXPECT_EQ(offset, c.offset) << c.pattern;
+    }
+  }
+}
+
 TEST(Regex, MostLineFeeds) {
   const size_t none = static_cast<size_t>(-1);
   struct Case {
@@ -87,7 +107,8 @@ TEST(Regex, ResumedSearchEqualsWholeSearch) {
   for (const char* p : {"ab", "a x", "^a", "b$", "\\bab\\b", "a.*b", "a(?=b)", "a(?!b)", "(ab|ba)+x", "a\\B", "[ab]{3}",
                         "x\\w+a?$", "a[.]b", "^$", "a\nb", "[^a]b", "\\sx\\b", "(a|b\nx)?ba", "\\n\\n", "x(?=\\s)",
                         "a\\Wb$", "a.*\n.*b", "x\\s.*a", "(ab|ba)+\\n?x", "b.*\n$", "a.+\\n\\s\\w*x",
-                        "(?=.*\\nb)a", "a(?!.*\\n.*b)", "\\s.\\s.\\s", "^a.*\\n.*x"}) {
+                        "(?=.*\\nb)a", "a(?!.*\\n.*b)", "\\s.\\s.\\s", "^a.*\\n.*x", "ab.*x", "x.*ab\n", "(a|b)xa+b",
+                        "a\\.b", "[ab]ab+", "^ba", "b\\bx a", "(?!ab)x.a"}) {
     SearchRegex pattern = compileSearchRegex(p);
     const std::regex reference(p);
     ASSERT_TRUE(pattern.withinLine || pattern.maxLength < 10 || pattern.maxLineFeeds < 4) << p;
