@@ -6,8 +6,10 @@
    polls; CPU seconds of expect against `read` of the same bytes once (raw and --strip).
    Lines, and one endless line of progress updates (CR only, which stripping removes). Patterns:
    a literal and a regex of bounded length (only the end of the text searched again), a regex
-   confined to one line (searched again from the start of the line), and an unbounded regex
-   that may span lines (the whole text searched on every poll).
+   confined to one line (searched again from the start of the line), one that takes in at most
+   one line feed (the last two lines searched again), one that may span any number of lines but
+   holds plain characters (searched near them only), and one that holds none (the whole text
+   searched again, at most once per 100 ms).
 2. read throughput of a full retention window (64 MiB by default), raw and --strip.
 
 usage: bench/expect_read.py [BUILD_DIR] [SIZE_MB]"""
@@ -72,11 +74,13 @@ def main():
         for pace, end, label in (("0", "\\r\\n", "lines, burst"), ("0.1", "\\r\\n", "lines, paced"),
                                  ("0.1", "\\r", "CR only, paced")):
             for pattern, kind in (("FINISHED", "literal"), ("FINI[S]HED\\s", "bounded regex"),
-                                  ("FINI[S]+HED", "line regex"), ("FINI[S]+HED\\s", "unbounded regex")):
+                                  ("FINI[S]+HED", "line regex"), ("FINI[S]+HED\\s", "two-line regex"),
+                                  ("[F][I]NI[S]+HED\\s*", "any-line regex"),
+                                  ("[F][I][N][I][S]+[H][E][D]\\s*", "bare any-line")):
                 start, cpu, wall = expect_run(s, pattern, pace, end)
                 read_cpu, _ = finish(*launch(s, "read", "b", "--cursor", str(start)))
                 strip_cpu, _ = finish(*launch(s, "read", "b", "--cursor", str(start), "--strip"))
-                print(f"  {label:14} {kind:15}  expect {cpu:6.2f} s CPU ({wall:5.1f} s wall)   "
+                print(f"  {label:14} {kind:16}  expect {cpu:6.2f} s CPU ({wall:5.1f} s wall)   "
                       f"read once {read_cpu:5.2f} s, read --strip {strip_cpu:5.2f} s   "
                       f"ratio expect/read --strip {cpu / max(strip_cpu, 1e-3):5.1f}")
 
