@@ -76,7 +76,8 @@ ExpectResult expectPattern(const Endpoint& session, const ExpectRequest& request
     arrived = true;
     return true;
   };
-  size_t searched = 0;  // the settled text up to here held no match
+  size_t searched = 0;      // the settled text up to here held no match
+  size_t absentBefore = 0;  // the bytes every match holds start nowhere before here
   bool first = true;
   auto lastLongSearch = Clock::time_point::min();
   for (;;) {
@@ -98,7 +99,10 @@ ExpectResult expectPattern(const Endpoint& session, const ExpectRequest& request
       arrived = false;
     } else if (first || arrived) {
       // Only where a new match could start, and only near the bytes every match holds.
-      const size_t from = narrowSearch(regex, text, resumeSearchAt(regex, text, searched));
+      const size_t from = narrowSearch(regex, text, resumeSearchAt(regex, text, searched), absentBefore);
+      // The settled text did not hold them then; only its last few bytes can start them later.
+      if (from == std::string::npos && stripper.settledSize() >= regex.required.size())
+        absentBefore = stripper.settledSize() - regex.required.size() + 1;
       // A search over much text (a pattern that may span any number of lines) is made at most
       // once per pause, however often a waiting read brings output.
       const bool longSearch = from != std::string::npos && text.size() - from > kLongSearch;

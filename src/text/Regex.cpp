@@ -300,9 +300,9 @@ std::string requiredLiteral(const std::string& pattern, size_t& offset) {
   return best;
 }
 
-size_t narrowSearch(const SearchRegex& pattern, const std::string& text, size_t from) {
+size_t narrowSearch(const SearchRegex& pattern, const std::string& text, size_t from, size_t absentBefore) {
   if (pattern.required.empty()) return from;
-  const size_t at = text.find(pattern.required, from);
+  const size_t at = text.find(pattern.required, std::max(from, absentBefore));
   if (at == std::string::npos) return std::string::npos;
   if (pattern.requiredOffset == kUnbounded) return from;
   return std::max(from, at >= pattern.requiredOffset ? at - pattern.requiredOffset : 0);

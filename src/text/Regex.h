@@ -45,8 +45,9 @@ std::string requiredLiteral(const std::string& pattern, size_t& offset);
 
 // Where a search from `from` can start instead, knowing the bytes every match holds: npos when
 // they do not occur from there on (no match), else at most that many bytes before their first
-// occurrence.
-size_t narrowSearch(const SearchRegex& pattern, const std::string& text, size_t from);
+// occurrence. A caller that knows they start nowhere before `absentBefore` says so, and they
+// are looked for only from there.
+size_t narrowSearch(const SearchRegex& pattern, const std::string& text, size_t from, size_t absentBefore = 0);
 
 // Compiles pattern; throws std::regex_error when the library rejects it.
 SearchRegex compileSearchRegex(const std::string& pattern);

@@ -114,6 +114,7 @@ TEST(Regex, ResumedSearchEqualsWholeSearch) {
     ASSERT_TRUE(pattern.withinLine || pattern.maxLength < 10 || pattern.maxLineFeeds < 4) << p;
     for (int round = 0; round < 400; ++round) {
       std::string settled;
+      size_t absentBefore = 0;  // as expect keeps it: where the required bytes were last not found
       for (int step = 0; step < 30; ++step) {
         size_t unchanged = settled.size();
         for (size_t n = grow(rng); n > 0; --n) settled += alphabet[pick(rng)];
@@ -123,6 +124,11 @@ TEST(Regex, ResumedSearchEqualsWholeSearch) {
         ASSERT_EQ(searchRegex(pattern, text), whole) << p << " in " << testing::PrintToString(text);
         ASSERT_EQ(searchRegex(pattern, text, resumeSearchAt(pattern, text, unchanged)), whole)
             << p << " in " << testing::PrintToString(text) << " unchanged " << unchanged;
+        const size_t from = narrowSearch(pattern, text, resumeSearchAt(pattern, text, unchanged), absentBefore);
+        ASSERT_EQ(from != std::string::npos && searchRegex(pattern, text, from), whole)
+            << p << " in " << testing::PrintToString(text) << " absent before " << absentBefore;
+        if (from == std::string::npos && settled.size() >= pattern.required.size())
+          absentBefore = settled.size() - pattern.required.size() + 1;
         if (whole) break;
       }
     }
