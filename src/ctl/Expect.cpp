@@ -20,7 +20,8 @@ using Clock = std::chrono::steady_clock;
 
 // A waiting read waits this long at most before it asks again.
 constexpr long long kMaxWaitMs = 10000;
-// Searches over more text than this are made at most once per pause.
+// After a search over more text than this, the next waits a pause: at least 100 ms, and at
+// least as long as that search took, so such searches take half the time at most.
 constexpr size_t kLongSearch = 64 * 1024;
 constexpr auto kLongSearchPause = std::chrono::milliseconds(100);
 
@@ -79,13 +80,13 @@ ExpectResult expectPattern(const Endpoint& session, const ExpectRequest& request
   size_t searched = 0;      // the settled text up to here held no match
   size_t absentBefore = 0;  // the bytes every match holds start nowhere before here
   bool first = true;
-  auto lastLongSearch = Clock::time_point::min();
+  auto nextLongSearch = Clock::time_point::min();
   for (;;) {
     auto now = Clock::now();
     if (now >= deadline) return timedOut();
     // A waiting read returns once output arrives; it waits no longer than the time limit, nor
     // past the time a postponed search is due.
-    const auto until = arrived ? std::min(deadline, lastLongSearch + kLongSearchPause) : deadline;
+    const auto until = arrived ? std::min(deadline, nextLongSearch) : deadline;
     const long long wait = std::chrono::duration_cast<milliseconds>(until - now).count();
     const uint32_t waitMs = wait > 0 ? static_cast<uint32_t>(std::min<long long>(wait, kMaxWaitMs)) : 0;
     if (!streamOutput(reader, cursor, waitMs, sink, false)) return withStatus(2);
@@ -107,7 +108,7 @@ ExpectResult expectPattern(const Endpoint& session, const ExpectRequest& request
       // once per pause, however often a waiting read brings output.
       const bool longSearch = from != std::string::npos && text.size() - from > kLongSearch;
       now = Clock::now();
-      if (!longSearch || !reader.waitRead || now >= lastLongSearch + kLongSearchPause) {
+      if (!longSearch || !reader.waitRead || now >= nextLongSearch) {
         SearchResult result;
         try {
           result = from == std::string::npos ? SearchResult::kNotFound
@@ -118,7 +119,10 @@ ExpectResult expectPattern(const Endpoint& session, const ExpectRequest& request
         }
         if (result == SearchResult::kTimedOut) return timedOut();
         found = result == SearchResult::kFound;
-        if (longSearch) lastLongSearch = now;
+        if (longSearch) {
+          const auto end = Clock::now();
+          nextLongSearch = end + std::max<Clock::duration>(kLongSearchPause, end - now);
+        }
         searched = stripper.settledSize();
         arrived = false;
       }
