@@ -31,6 +31,60 @@ ExpectResult withStatus(int status) {
   return result;
 }
 
+// The search of the growing stripped text, remembering what earlier searches established.
+struct GrowingSearch {
+  explicit GrowingSearch(const ExpectRequest& r) : request(r) {}
+  const ExpectRequest& request;
+  SearchRegex regex;
+  size_t searched = 0;      // the settled text up to here held no match
+  size_t absentBefore = 0;  // the bytes every match holds start nowhere before here
+  bool due = true;          // text arrived (or nothing was searched yet)
+  bool putOff = false;      // a long search waits for its pause to end
+  Clock::time_point nextLongSearch = Clock::time_point::min();
+
+  // kFound, kNotFound (also for a search put off: due stays set) or kTimedOut; raises when a
+  // back-reference search ran out of stack.
+  SearchResult step(const std::string& text, size_t settled, bool paced, Clock::time_point deadline) {
+    const std::string& pattern = request.pattern;
+    if (request.exact) {
+      size_t from = searched >= pattern.size() ? searched - pattern.size() + 1 : 0;
+      searched = settled;
+      due = false;
+      return pattern.empty() || text.find(pattern, from) != std::string::npos ? SearchResult::kFound
+                                                                               : SearchResult::kNotFound;
+    }
+    if (!due) return SearchResult::kNotFound;
+    // Only where a new match could start, and only near the bytes every match holds.
+    const size_t from = narrowSearch(regex, text, resumeSearchAt(regex, text, searched), absentBefore);
+    if (from == std::string::npos) {
+      // The settled text does not hold them; only its last few bytes can start them later.
+      if (settled >= regex.required.size()) absentBefore = settled - regex.required.size() + 1;
+      searched = settled;
+      due = false;
+      return SearchResult::kNotFound;
+    }
+    // A search over much text (a pattern that may span any number of lines) is made at most
+    // once per pause, however often a waiting read brings output.
+    const bool longSearch = text.size() - from > kLongSearch;
+    const auto start = Clock::now();
+    putOff = longSearch && paced && start < nextLongSearch;
+    if (putOff) return SearchResult::kNotFound;
+    const SearchResult result = searchRegexUntil(regex, text, from, deadline);
+    if (longSearch) {
+      const auto end = Clock::now();
+      nextLongSearch = end + std::max<Clock::duration>(kLongSearchPause, end - start);
+    }
+    searched = settled;
+    due = false;
+    return result;
+  }
+
+  // Until when a waiting read may wait: a search put off is due at its time.
+  Clock::time_point waitUntil(Clock::time_point deadline) const {
+    return putOff ? std::min(deadline, nextLongSearch) : deadline;
+  }
+};
+
 }  // namespace
 
 // Each poll strips only the new bytes (plus a sequence left open at the end) and searches only
@@ -40,11 +94,10 @@ ExpectResult withStatus(int status) {
 // than it, and a search still running then is given up.
 ExpectResult expectPattern(const Endpoint& session, const ExpectRequest& request) {
   using std::chrono::milliseconds;
-  const std::string& pattern = request.pattern;
-  SearchRegex regex;
+  GrowingSearch search(request);
   if (!request.exact) {
     try {
-      regex = compileSearchRegex(pattern);
+      search.regex = compileSearchRegex(request.pattern);
     } catch (const std::regex_error& e) {
       std::fprintf(stderr, "korctl: bad pattern: %s\n", e.what());
       return withStatus(2);
@@ -61,12 +114,11 @@ ExpectResult expectPattern(const Endpoint& session, const ExpectRequest& request
   const auto deadline = Clock::now() + milliseconds(durationMillis(request.timeoutSeconds));
   auto timedOut = [&]() {
     const char* frame = request.exact ? "\"" : "/";
-    std::fprintf(stderr, "korctl: timed out waiting for %s%s%s\n", frame, pattern.c_str(), frame);
+    std::fprintf(stderr, "korctl: timed out waiting for %s%s%s\n", frame, request.pattern.c_str(), frame);
     return withStatus(1);
   };
 
   AnsiStripper stripper;
-  bool arrived = false;  // bytes came since the last search
   ChunkSink sink;
   sink.header = [&cursor](const CursorReplyHeader& header) {
     cursor = header.nextCursor;
@@ -74,61 +126,27 @@ ExpectResult expectPattern(const Endpoint& session, const ExpectRequest& request
   };
   sink.bytes = [&](const char* data, size_t length) {
     stripper.feed(data, length);
-    arrived = true;
+    search.due = true;
     return true;
   };
-  size_t searched = 0;      // the settled text up to here held no match
-  size_t absentBefore = 0;  // the bytes every match holds start nowhere before here
-  bool first = true;
-  auto nextLongSearch = Clock::time_point::min();
   for (;;) {
-    auto now = Clock::now();
+    const auto now = Clock::now();
     if (now >= deadline) return timedOut();
     // A waiting read returns once output arrives; it waits no longer than the time limit, nor
-    // past the time a postponed search is due.
-    const auto until = arrived ? std::min(deadline, nextLongSearch) : deadline;
-    const long long wait = std::chrono::duration_cast<milliseconds>(until - now).count();
+    // past the time a search put off is due.
+    const long long wait = std::chrono::duration_cast<milliseconds>(search.waitUntil(deadline) - now).count();
     const uint32_t waitMs = wait > 0 ? static_cast<uint32_t>(std::min<long long>(wait, kMaxWaitMs)) : 0;
     if (!streamOutput(reader, cursor, waitMs, sink, false)) return withStatus(2);
     const std::string& text = stripper.text();
-
-    bool found = false;
-    if (request.exact) {
-      size_t from = searched >= pattern.size() ? searched - pattern.size() + 1 : 0;
-      found = pattern.empty() || text.find(pattern, from) != std::string::npos;
-      searched = stripper.settledSize();
-      arrived = false;
-    } else if (first || arrived) {
-      // Only where a new match could start, and only near the bytes every match holds.
-      const size_t from = narrowSearch(regex, text, resumeSearchAt(regex, text, searched), absentBefore);
-      // The settled text did not hold them then; only its last few bytes can start them later.
-      if (from == std::string::npos && stripper.settledSize() >= regex.required.size())
-        absentBefore = stripper.settledSize() - regex.required.size() + 1;
-      // A search over much text (a pattern that may span any number of lines) is made at most
-      // once per pause, however often a waiting read brings output.
-      const bool longSearch = from != std::string::npos && text.size() - from > kLongSearch;
-      now = Clock::now();
-      if (!longSearch || !reader.waitRead || now >= nextLongSearch) {
-        SearchResult result;
-        try {
-          result = from == std::string::npos ? SearchResult::kNotFound
-                                             : searchRegexUntil(regex, text, from, deadline);
-        } catch (const std::runtime_error& e) {
-          std::fprintf(stderr, "korctl: %s\n", e.what());
-          return withStatus(2);
-        }
-        if (result == SearchResult::kTimedOut) return timedOut();
-        found = result == SearchResult::kFound;
-        if (longSearch) {
-          const auto end = Clock::now();
-          nextLongSearch = end + std::max<Clock::duration>(kLongSearchPause, end - now);
-        }
-        searched = stripper.settledSize();
-        arrived = false;
-      }
+    SearchResult result;
+    try {
+      result = search.step(text, stripper.settledSize(), reader.waitRead, deadline);
+    } catch (const std::runtime_error& e) {
+      std::fprintf(stderr, "korctl: %s\n", e.what());
+      return withStatus(2);
     }
-    first = false;
-    if (found) return ExpectResult{0, text, cursor};
+    if (result == SearchResult::kTimedOut) return timedOut();
+    if (result == SearchResult::kFound) return ExpectResult{0, text, cursor};
     if (!reader.waitRead) usleep(100000);
   }
 }
