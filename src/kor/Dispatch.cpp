@@ -65,7 +65,7 @@ void serveWaitRead(Session& session, Client& client) {
   if (read.readType != kReadOutput && read.readType != kSniff)
     return queueError(client, "a waiting read stands for an output read (3) or an exchange read (6), not " +
                                   std::to_string(read.readType));
-  if (read.waitMs == 0 || readReady(session, read) || session.ending)
+  if (read.waitMs == 0 || readReady(session, read))
     return answerRead(session, client, read.readType, read.cursor);
   park(client, read);
 }

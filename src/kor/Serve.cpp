@@ -26,12 +26,26 @@ std::string stopReason(const Session& session) {
   return "";
 }
 
+// Requests that have already arrived on connections not served yet: a connection queued on the
+// listening socket would be reset when it closes, so it is taken and answered like any other.
+void serveArrivedRequests(Session& session) {
+  acceptClients(session.files.listenFd, session.clients);
+  for (Client& client : session.clients) {
+    if (client.answered || !wantsRead(client)) continue;
+    if (readClient(client, RequestLimits{session.terminal.inputBytes}) == ClientRead::Request)
+      handleRequest(session, client);
+  }
+}
+
 void endSession(Session& session, const std::string& stopped) {
   std::string reason = finishLogin(session, stopped);
+  // The socket goes before the last replies: a client that asks again at once (a waiting read
+  // answered here) is refused and finds the ended reason, rather than being accepted by nobody.
+  writeGone(session.files, reason);
+  serveArrivedRequests(session);
+  stopListening(session.files);
   answerWaiters(session, true);
   flushReplies(session.clients);
-  writeGone(session.files, reason);
-  stopListening(session.files);
   dropClients(session.clients);
   hangUpShell(session.terminal);
 }

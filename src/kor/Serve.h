@@ -6,7 +6,7 @@
 namespace kor {
 
 // Serves until a kill request, SIGTERM, or the shell's end (after draining its last output),
-// then ends the session: last replies out, ended reason written, socket removed, clients
+// then ends the session: ended reason written, socket removed, last replies out, clients
 // dropped, the shell hung up if it is still there.
 void serve(Session& session);
 
