@@ -7,7 +7,7 @@ packages=(
   libunwind-dev libsodium-dev libgtest-dev libvterm-dev nlohmann-json3-dev
   python3 python3-pytest
   bash dash zsh fish mksh ksh93u+m yash busybox
-  tmux procps util-linux openssh-client vim less
+  tmux procps util-linux openssh-client vim less time
   scdoc man-db bash-completion dpkg-dev file openssh-server
 )
 missing=()
