@@ -185,6 +185,12 @@ def test_unreadable_standard_input_counts_as_its_end(env, tmp_path):
     assert len(reads(fake)) == 1
 
 
+def default_ending_signals():
+    # korctl keeps a signal its caller ignores (nohup) ignored; the suite itself may run under nohup.
+    for signo in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
+        signal.signal(signo, signal.SIG_DFL)
+
+
 class Pty:
     """korctl running on a pseudo-terminal of our own, so raw mode and window sizes are real."""
 
@@ -193,7 +199,8 @@ class Pty:
         self.resize(rows, cols)
         self.before = termios.tcgetattr(self.slave)
         self.proc = subprocess.Popen([KORCTL, *args], stdin=self.slave, stdout=self.slave, stderr=self.slave,
-                                     env=env.env, start_new_session=True)
+                                     env=env.env, start_new_session=True,
+                                     preexec_fn=default_ending_signals)
         os.set_blocking(self.master, False)
 
     def resize(self, rows, cols, xpixel=0, ypixel=0):
