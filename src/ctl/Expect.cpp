@@ -105,10 +105,16 @@ ExpectResult expectPattern(const Endpoint& session, const ExpectRequest& request
   }
   OutputReader reader{session};
   long long cursor = request.cursor;
-  if (cursor < 0 && !request.fromStart) {
-    std::string record;  // the head, and whether the daemon serves waiting reads
-    cursor = fetchStatus(session, record) ? statusFieldIn(record, "headCursor") : -1;
+  if (cursor < 0 && (request.afterInput || !request.fromStart)) {
+    std::string record;  // where to start, and whether the daemon serves waiting reads
+    if (!fetchStatus(session, record)) return withStatus(2);  // one failure, reported once
     noteStatusRecord(reader, record);
+    cursor = statusFieldIn(record, request.afterInput ? "inputCursor" : "headCursor");
+    if (request.afterInput && cursor < 0) {
+      std::fprintf(stderr, "korctl expect: session '%s' does not report where its input went (no inputCursor)\n",
+                   session.name.c_str());
+      return withStatus(2);
+    }
   }
   if (cursor < 0) cursor = 0;
   const auto deadline = Clock::now() + milliseconds(durationMillis(request.timeoutSeconds));

@@ -10,6 +10,7 @@ struct ExpectRequest {
   std::string pattern;
   bool fromStart = false;  // with no cursor: scan from the oldest retained byte, not the head
   bool exact = false;      // the pattern is a literal substring, not a regex
+  bool afterInput = false; // with no cursor: scan from where the most recent input went in
   long long cursor = -1;   // where to scan from; -1: not chosen
   double timeoutSeconds = 30;
 };

@@ -17,9 +17,10 @@ std::string bareHost(const std::string& host) {
 
 // The history-expansion switch stands on a line of its own: where `set` has no such option
 // (dash, mksh) its error would otherwise abandon the whole line, and with it the export and the
-// KORCTL_EC echo that detection looks for.
+// KORCTL_EC echo that detection looks for. Each line starts with a space, which keeps it out of
+// the history of shells that allow it (bash's ignorespace, zsh's HIST_IGNORE_SPACE).
 std::string setupCommand(const std::string& name, const std::string& userCommand) {
-  std::string command = "set +o histexpand 2>/dev/null\nexport KORCTL_SESSION='" + quoteForSingleQuotes(name) + "'";
+  std::string command = " set +o histexpand 2>/dev/null\n export KORCTL_SESSION='" + quoteForSingleQuotes(name) + "'";
   if (!userCommand.empty()) command += "; " + userCommand;
   return command + "; echo \"KORCTL_EC=$status\"";
 }

@@ -10,6 +10,7 @@
 #include "ctl/Input.h"
 #include "ctl/OutputRead.h"
 #include "ctl/RemoteLogin.h"
+#include "ctl/RunLock.h"
 #include "ctl/ShellDetect.h"
 #include "text/MarkerFrame.h"
 #include "text/OscFrame.h"
@@ -35,16 +36,17 @@ RunResult noOutput(int status) {
   return result;
 }
 
+// A time limit spent before anything was typed.
+RunResult notTyped(double timeoutSeconds, const std::string& waitingFor) {
+  std::fprintf(stderr, "korctl: run timed out after %.1fs %s; nothing was typed\n", timeoutSeconds,
+               waitingFor.c_str());
+  return noOutput(124);
+}
+
 // Types the interrupt character and waits for the shell to react and go quiet.
 void interruptShell(const Endpoint& session) {
   sendInput(session, "\x03", false);
   settleOutput(session, 200, true);
-}
-
-RunResult abortParked(const Endpoint& session) {
-  interruptShell(session);
-  std::fputs("korctl: command looks incomplete (shell parked on a continuation prompt); aborted\n", stderr);
-  return noOutput(125);
 }
 
 // One typed frame, from the moment it was sent until its end shows in the output.
@@ -53,6 +55,7 @@ struct Collection {
   const ShellTraits traits;
   const bool pasteOk;
   const double timeoutSeconds;
+  const bool marksBefore;  // the output before the frame held OSC 133 marks
   long long cursor;
   MarkerScanner marker;
   OscScanner osc;
@@ -79,23 +82,61 @@ struct Collection {
 
   bool frameStarted() const { return traits.oscMarks ? osc.started : marker.lineStarted; }
 
-  RunResult timedOut() {
-    const char* message = "korctl: run timed out after %.1fs\n";
-    if (pasteOk) {
-      if (parked.scan(accumulated))
-        message = "korctl: no end marker after %.1fs; the shell looks parked on a continuation prompt (malformed body?)\n";
-      interruptShell(session);
+  // What the command printed after the frame started, for a run that gives up. A typed
+  // frame's start line may follow continuation prompts; the echo of a pasted frame shows a
+  // start line too, but not at the beginning of a line.
+  RunResult partial(int status) const {
+    RunResult result = noOutput(status);
+    if (traits.oscMarks) {
+      if (osc.haveC) result.output = cleanCapture(accumulated.substr(osc.outFrom));
+    } else if (pasteOk ? marker.lineStarted : marker.outStart > 0) {
+      result.output = accumulated.substr(pasteOk ? marker.lineStartEnd : marker.outStart);
     }
-    std::fprintf(stderr, message, timeoutSeconds);
-    return noOutput(124);
+    return result;
+  }
+
+  // OSC 133 framing on a shell that never showed a mark: the end cannot be told.
+  bool noMarks() const { return traits.oscMarks && !marksBefore && !showsOscMarks(accumulated); }
+
+  RunResult reportNoMarks(const char* interrupted) const {
+    std::fprintf(stderr,
+                 "korctl: the shell of session '%s' emitted no OSC 133 marks; the command was sent, but where it "
+                 "ends cannot be told (the shell needs an OSC 133 integration, or use --framing mark)%s\n",
+                 session.name.c_str(), interrupted);
+    return noOutput(2);
+  }
+
+  RunResult abortParked() {
+    if (noMarks()) return reportNoMarks("");  // the shell is back at its prompt
+    interruptShell(session);
+    std::fputs("korctl: command looks incomplete (shell parked on a continuation prompt); aborted with an interrupt\n",
+               stderr);
+    return partial(125);
+  }
+
+  RunResult timedOut() {
+    if (!pasteOk) {
+      if (noMarks()) return reportNoMarks("");
+      std::fprintf(stderr, "korctl: run timed out after %.1fs; no interrupt sent (the command may still be running)\n",
+                   timeoutSeconds);
+      return partial(124);
+    }
+    const bool isParked = parked.scan(accumulated);
+    interruptShell(session);
+    if (noMarks()) return reportNoMarks("; interrupt sent");
+    if (isParked)
+      std::fprintf(stderr, "korctl: no end marker after %.1fs; the shell looks parked on a continuation prompt "
+                   "(malformed body?); interrupt sent\n", timeoutSeconds);
+    else
+      std::fprintf(stderr, "korctl: run timed out after %.1fs; interrupt sent\n", timeoutSeconds);
+    return partial(124);
   }
 
   // Reads output every 80 ms until the frame ends, the time limit passes, or a pasted frame
   // the shell did not start can be given up early.
-  RunResult collect() {
+  RunResult collect(Clock::time_point deadline) {
     const auto sendTime = Clock::now();
     auto lastOutput = sendTime;
-    const auto deadline = sendTime + milliseconds(durationMillis(timeoutSeconds));
     bool started = false;
     for (;;) {
       if (Clock::now() >= deadline) return timedOut();
@@ -118,10 +159,10 @@ struct Collection {
         const bool isParked = parked.scan(accumulated);
         if (!started) started = frameStarted();
         if (!started) {
-          if (isParked) return abortParked(session);
+          if (isParked) return abortParked();
           const auto now = Clock::now();
           if (now - sendTime > kStartGrace && !traits.oscMarks && now - lastOutput > kStartSilence)
-            return abortParked(session);
+            return abortParked();
         }
       }
       usleep(kCollectSleep);
@@ -140,6 +181,45 @@ ShellTraits traitsFor(const Endpoint& session, Framing framing) {
   return traits;
 }
 
+// Settles before the frame is typed, waiting while the shell shows a command still running.
+// False with result set when the run ends here.
+bool settleBeforeTyping(const Endpoint& session, Clock::time_point deadline, double timeoutSeconds,
+                        SettleResult& settled, RunResult& result) {
+  for (;;) {
+    // Without a known head (or with a failed read) collection would start in old history, and
+    // an earlier command's result could be taken for this one's: give up before sending.
+    settled = settleOutput(session, 60, false);
+    if (!settled.ok) {
+      result = noOutput(2);
+      return false;
+    }
+    if (!settled.busy) return true;
+    if (Clock::now() >= deadline) {
+      result = notTyped(timeoutSeconds,
+                        "waiting for the shell of session '" + session.name + "' to finish an earlier command");
+      return false;
+    }
+  }
+}
+
+// Waits for the session's run lock; false with result set when the run ends here.
+bool waitForTurn(const Endpoint& session, Clock::time_point deadline, double timeoutSeconds, RunLock& lock,
+                 RunResult& result) {
+  std::string error;
+  switch (takeRunLock(session, deadline, lock, error)) {
+    case LockResult::kTaken:
+      return true;
+    case LockResult::kTimedOut:
+      result = notTyped(timeoutSeconds, "waiting for another run on session '" + session.name + "' to finish");
+      return false;
+    case LockResult::kFailed:
+      break;
+  }
+  std::fprintf(stderr, "korctl run: cannot lock session '%s' for the run (%s)\n", session.name.c_str(), error.c_str());
+  result = noOutput(2);
+  return false;
+}
+
 }  // namespace
 
 bool isBlankCommand(const std::string& cmd) {
@@ -148,8 +228,9 @@ bool isBlankCommand(const std::string& cmd) {
 
 SettleResult settleOutput(const Endpoint& session, int quietMs, bool needChange) {
   SettleResult result;
-  const long long head = headCursorOf(session);
-  if (head < 0) return result;  // the lookup has printed why
+  if (!fetchStatus(session, result.record)) return result;  // the request has said why
+  const long long head = statusFieldIn(result.record, "headCursor");
+  if (head < 0) return result;
   long long cursor = head >= kRecentBytes ? head - kRecentBytes : 0;
   const auto hardLimit = Clock::now() + kSettleLimit;
   auto lastChange = Clock::now();
@@ -180,31 +261,42 @@ SettleResult settleOutput(const Endpoint& session, int quietMs, bool needChange)
   }
   result.cursor = cursor;
   result.pasteOn = judgePasteOn(collected);
+  result.busy = shellLooksBusy(collected);
+  result.oscMarks = showsOscMarks(collected);
   return result;
 }
 
 RunResult runCommand(const Endpoint& session, const std::string& cmd, Framing framing, double timeoutSeconds) {
   if (isBlankCommand(cmd)) return noOutput(0);
+  const long long limitMs = durationMillis(timeoutSeconds);
+  if (limitMs <= 0) {
+    std::fprintf(stderr, "korctl run: --timeout must be at least 0.001 seconds (got %g)\n", timeoutSeconds);
+    return noOutput(2);
+  }
+  const auto deadline = Clock::now() + milliseconds(limitMs);
   // Before anything is typed (the shell probe included): never into a login prompt.
-  if (int waiting = awaitLogin(session, durationMillis(timeoutSeconds), timeoutSeconds)) return noOutput(waiting);
+  if (int waiting = awaitLogin(session, limitMs, timeoutSeconds)) return noOutput(waiting);
+  RunLock lock;
+  RunResult result;
+  if (!waitForTurn(session, deadline, timeoutSeconds, lock, result)) return result;
   const ShellTraits traits = traitsFor(session, framing);
-
-  // Without a known head (or with a failed read) collection would start in old history, and
-  // an earlier command's result could be taken for this one's: give up before sending.
-  const SettleResult settled = settleOutput(session, 60, false);
-  if (!settled.ok) return noOutput(2);
+  SettleResult settled;
+  if (!settleBeforeTyping(session, deadline, timeoutSeconds, settled, result)) return result;
+  if (Clock::now() >= deadline) return notTyped(timeoutSeconds, "before the command could be typed");
 
   const bool pasteOk = framing != kFramingMark && traits.pasteCapable && settled.pasteOn &&
                        cmd.find(kPasteEnd) == std::string::npos;
   const std::string statusRef = traits.statusVar ? "$status" : "$?";
+  const PasteWord pasteWord =
+      parseStatusRecord(settled.record)["foreground"] == "fish" ? PasteWord::kFishUnescape : PasteWord::kQuoted;
   const std::string token = makeRunToken();
-  const std::string frame = traits.oscMarks ? buildOscFrame(cmd, token, pasteOk)
-                                            : buildMarkerFrame(cmd, token, pasteOk, statusRef);
+  const std::string frame = traits.oscMarks ? buildOscFrame(cmd, token, pasteOk, pasteWord)
+                                            : buildMarkerFrame(cmd, token, pasteOk, statusRef, pasteWord);
   if (sendInput(session, frame, false) != 0) return noOutput(2);
 
-  Collection collection{session, traits, pasteOk, timeoutSeconds, settled.cursor < 0 ? 0 : settled.cursor,
-                        MarkerScanner(token), OscScanner(), ParkedSearch(), std::string()};
-  return collection.collect();
+  Collection collection{session,       traits,           pasteOk,       timeoutSeconds, settled.oscMarks,
+                        settled.cursor, MarkerScanner(token), OscScanner(), ParkedSearch(), std::string()};
+  return collection.collect(deadline);
 }
 
 }  // namespace kor

@@ -13,11 +13,14 @@ enum Framing { kFramingAuto = 0, kFramingOsc133 = 1, kFramingMark = 2 };
 struct RunResult {
   int status = 2;      // the command's exit status; 2, 124 or 125 when korctl could not get it
   bool ran = false;    // the frame's end was found: output is the command's output
-  std::string output;  // its bytes, verbatim
+  // Its bytes, verbatim; after a time-out (124) or an abort (125) what the command printed
+  // before run gave up (cleaned as a whole output is), possibly nothing.
+  std::string output;
 };
 
 // Runs cmd and collects its result; failures are reported on standard error as they happen.
-// A blank command runs nothing: status 0, ran false.
+// A blank command runs nothing: status 0, ran false. Runs on one session take turns (RunLock);
+// the time limit counts from the start, the wait for the turn included.
 RunResult runCommand(const Endpoint& session, const std::string& cmd, Framing framing, double timeoutSeconds);
 
 // Only spaces, tabs, line feeds and carriage returns (or nothing): nothing is run.
@@ -27,6 +30,9 @@ struct SettleResult {
   long long cursor = 0;  // the next cursor after the last successful read
   bool pasteOn = true;
   bool ok = false;       // the head was known and every read succeeded
+  bool busy = false;     // the recent output shows the shell still running a command
+  bool oscMarks = false; // the recent output holds an OSC 133 mark
+  std::string record;    // the status record the wait started from
 };
 
 // Re-reads the last 8 KiB of output until it has been quiet for quietMs (after a change when

@@ -43,8 +43,11 @@ int openFramingFile(const std::string& path, bool forWriting) {
 
 void ensurePrivateDir(const std::string& path) {
   if (path.empty()) return;
+  // Every directory created on the way is private too (a fresh ~/.kor as much as its control
+  // directory): the session store refuses a ~/.kor that others can read.
   std::error_code ignored;
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+  const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+  if (!parent.empty() && !std::filesystem::is_directory(parent, ignored)) ensurePrivateDir(parent.string());
   const int error = makePrivateDir(path);
   if (error && !std::filesystem::is_directory(path, ignored))
     throw std::runtime_error("could not create " + path + ": " + std::strerror(error));
@@ -103,9 +106,9 @@ bool scanSetupEcho(const Endpoint& session, ShellTraits& traits) {
 
 ShellTraits probeShell(const Endpoint& session, bool& answered) {
   answered = false;
-  sendInput(session, "set +o histexpand 2>/dev/null\n", false);
+  sendInput(session, " set +o histexpand 2>/dev/null\n", false);
   const std::string probeName = "KORCTL_OSCPROBE_" + makeRunToken();
-  const std::string probeLine = "echo \"" + probeName + "=$status\"\n";
+  const std::string probeLine = " echo \"" + probeName + "=$status\"\n";
   const long long head = headCursorOf(session);
   std::string text;
   if (sendInput(session, probeLine, false) == 0) {

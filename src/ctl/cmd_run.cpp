@@ -5,6 +5,7 @@
 #include "base/StdoutWriter.h"
 #include "ctl/CommandTable.h"
 #include "ctl/RunCommand.h"
+#include "text/Strip.h"
 
 namespace kor {
 
@@ -17,7 +18,8 @@ void addOptions(cxxopts::Options& o) {
       ("framing",
        "Run framing: auto (detect, the default), osc133 (bracketed paste + OSC 133; cleanest, "
        "needs shell integration), or mark (echo-marker here-doc; works on any shell)",
-       value<std::string>()->default_value("auto"));
+       value<std::string>()->default_value("auto"))
+      ("strip", "Print the output as `read --strip` does: escape sequences and carriage returns removed");
   o.add_options("positional")("NAME", "session", value<std::string>())
       ("CMD", "command to run", value<std::string>());
   parsePositional(o, {"NAME", "CMD"});
@@ -44,8 +46,10 @@ int execute(const Invocation& call) {
   }
   const RunResult result = runCommand(resolveEndpoint(call.name), call.args["CMD"].as<std::string>(), framing,
                                       call.args["timeout"].as<double>());
-  if (!result.ran) return result.status;
-  return writeStdout(result.output) ? result.status : 2;
+  // A run that gave up prints what the command printed until then (often nothing).
+  if (result.output.empty()) return result.status;
+  const std::string output = call.args.count("strip") ? stripAnsi(result.output) : result.output;
+  return writeStdout(output) ? result.status : 2;
 }
 
 }  // namespace

@@ -26,7 +26,9 @@ void addOptions(cxxopts::Options& o) {
 // 0 quiet, 1 time limit passed, 2 a read failed.
 int waitQuiet(const Endpoint& session, double idleSeconds, double timeoutSeconds) {
   using Clock = std::chrono::steady_clock;
-  long long head = headCursorOf(session);
+  std::string record;
+  if (!fetchStatus(session, record)) return 2;  // one failure, reported once
+  const long long head = statusFieldIn(record, "headCursor");
   long long cursor = head > 0 ? head : 0;
   const auto idle = std::chrono::milliseconds(durationMillis(idleSeconds));
   const auto limit = std::chrono::milliseconds(durationMillis(timeoutSeconds));

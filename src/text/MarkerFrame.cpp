@@ -15,12 +15,15 @@ std::string makeRunToken() {
 }
 
 std::string buildMarkerFrame(const std::string& cmd, const std::string& token, bool pasted,
-                             const std::string& statusRef) {
+                             const std::string& statusRef, PasteWord pasteWord) {
   const std::string word = "KORCTL_" + token;
-  if (pasted) return "\x1b[200~echo " + word + "\n" + cmd + "\necho " + word + ":" + statusRef + "\x1b[201~\r";
-  const std::string body = "KORCTL_BODY_" + token;
-  return "echo " + word + "; eval \"$(cat <<'" + body + "'\n" + cmd + "\n" + body + "\n)\"; echo " + word + ":" +
-         statusRef + "\n";
+  const std::string end = "echo " + word + ":" + statusRef;
+  // Every line of the paste starts with a space: bash keeps each in its history on its own.
+  if (pasted) return "\x1b[200~ echo " + word + "\n eval " + evalWord(cmd, pasteWord) + "\n " + end + "\x1b[201~\r";
+  return " echo " + word + "; KORCTL_C=$(cat " + hereDocument(cmd, "KORCTL_BODY_" + token) +
+         "); KORCTL_E=${ZSH_VERSION+builtin}; if (eval \"KORCTL_check() {\n$KORCTL_C\n}\") 2>/dev/null; then "
+         "${KORCTL_E:-command} eval \"$KORCTL_C\"; else (eval \"$KORCTL_C\"); fi; " +
+         end + "; unset KORCTL_C KORCTL_E\n";
 }
 
 int markerStatusValue(const char* digits, size_t count) {
@@ -97,7 +100,10 @@ void MarkerScanner::scan(const std::string& text) {
     }
     if (after == After::StartLine) {
       outStart = lineEnd;
-      if (p > 0 && (text[p - 1] == '\r' || text[p - 1] == '\n')) lineStarted = true;
+      if (p > 0 && (text[p - 1] == '\r' || text[p - 1] == '\n')) {
+        lineStarted = true;
+        lineStartEnd = lineEnd;
+      }
     }
     p += w;
   }

@@ -4,15 +4,25 @@
 #include <cstddef>
 #include <string>
 
+#include "text/CommandText.h"
+
 namespace kor {
 
 // 8 lowercase hexadecimal digits from the system random device, new for every frame.
 std::string makeRunToken();
 
-// The typed frame (echo, CMD in a quoted here-doc run by eval, echo) or, when pasted, the
-// bracketed-paste frame. statusRef is "$?" or "$status".
+// The typed frame or, when pasted, the bracketed-paste frame; statusRef is "$?" or "$status".
+// Both start with a space (shells that can keep such lines out of their history do) and make
+// the shell print the end line also when CMD has a syntax error or a special built-in fails:
+//  - typed: CMD reaches a variable through a here-document; its syntax is tried first in a
+//    subshell (defining a function of it runs nothing), since some shells abandon the rest of
+//    the line on an `eval` syntax error; sound, it runs through `command eval` (`builtin eval`
+//    in zsh), which keeps a failing special built-in from abandoning it; unsound, the shell's
+//    error comes from a subshell. Everything is one command line, read whole before it runs,
+//    so a command that reads the terminal does not take the end of the frame for its input.
+//  - pasted: start echo, `eval` of CMD as one word (pasteWord), end echo.
 std::string buildMarkerFrame(const std::string& cmd, const std::string& token, bool pasted,
-                             const std::string& statusRef);
+                             const std::string& statusRef, PasteWord pasteWord = PasteWord::kQuoted);
 
 // Where the end line was found: the command's output bytes and its exit status.
 struct MarkerResult {
@@ -37,6 +47,7 @@ struct MarkerScanner {
   size_t resume = 0;         // the first occurrence of word not yet decided starts here or later
   size_t outStart = 0;       // just past the last start line seen before the end line
   bool lineStarted = false;  // a start line that begins a line has been seen
+  size_t lineStartEnd = 0;   // just past the last such line (where a partial output starts)
   bool endFound = false;
   size_t endPos = 0;         // where the end line begins
   int exitCode = 0;

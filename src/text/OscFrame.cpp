@@ -65,6 +65,39 @@ bool sameBytes(const std::string& text, size_t pos, const char* bytes, size_t co
   return pos + count <= text.size() && std::memcmp(text.data() + pos, bytes, count) == 0;
 }
 
+// Past the SGR sequence (ESC "[" digits/";" "m") at p, or p; reset tells whether it only
+// resets attributes (no digit but 0).
+size_t skipSgr(const std::string& text, size_t p, size_t end, bool& reset) {
+  if (p + 2 >= end || text[p] != kEsc || text[p + 1] != '[') return p;
+  reset = true;
+  for (size_t q = p + 2; q < end; ++q) {
+    char c = text[q];
+    if (c == 'm') return q + 1;
+    if (c >= '1' && c <= '9') reset = false;
+    else if (c != '0' && c != ';') return p;
+  }
+  return p;
+}
+
+// Past the character-set designation (ESC, one of "()*+-./", a final byte) at p, or p.
+size_t skipDesignation(const std::string& text, size_t p, size_t end) {
+  if (p + 2 >= end || text[p] != kEsc || text[p + 1] == 0 || std::strchr("()*+-./", text[p + 1]) == nullptr) return p;
+  return p + 3;
+}
+
+// A leading run of SGR sequences and designations: past its last attribute reset, or p.
+size_t skipResetRun(const std::string& text, size_t p, size_t end) {
+  size_t pastReset = p;
+  for (size_t q = p;;) {
+    bool reset = false;
+    size_t next = skipSgr(text, q, end, reset);
+    if (next == q) next = skipDesignation(text, q, end);
+    if (next == q) return pastReset;
+    if (reset) pastReset = next;
+    q = next;
+  }
+}
+
 // Walks back over SGR sequences (ESC "[" digits/";" "m") that end at q.
 size_t skipSgrBack(const std::string& text, size_t start, size_t q) {
   while (q > start && text[q - 1] == 'm') {
@@ -79,10 +112,9 @@ size_t skipSgrBack(const std::string& text, size_t start, size_t q) {
 
 }  // namespace
 
-std::string buildOscFrame(const std::string& cmd, const std::string& token, bool pasted) {
-  if (pasted) return "\x1b[200~" + cmd + "\x1b[201~\r";
-  const std::string body = "KORCTL_BODY_" + token;
-  return "eval \"$(cat <<'" + body + "'\n" + cmd + "\n" + body + "\n)\"\n";
+std::string buildOscFrame(const std::string& cmd, const std::string& token, bool pasted, PasteWord pasteWord) {
+  if (pasted) return "\x1b[200~ eval " + evalWord(cmd, pasteWord) + "\x1b[201~\r";
+  return " eval \"$(cat " + hereDocument(cmd, "KORCTL_BODY_" + token) + ")\"\n";
 }
 
 bool findOscMark(const std::string& text, size_t from, char letter, OscMark& mark, size_t& resume) {
@@ -172,13 +204,7 @@ size_t skipNoise(const std::string& text, size_t pos, size_t end, bool leading) 
   if (end - pos >= 8 && sameBytes(text, pos, "\x1b[?2004", 7) && (text[pos + 7] == 'h' || text[pos + 7] == 'l'))
     return pos + 8;
   const char next = text[pos + 1];
-  if (leading && next == '[') {
-    for (size_t q = pos + 2; q < end; ++q) {
-      if (text[q] == '0' || text[q] == ';') continue;
-      return text[q] == 'm' ? q + 1 : pos;
-    }
-    return pos;
-  }
+  if (leading && (next == '[' || (next != 0 && std::strchr("()*+-./", next)))) return skipResetRun(text, pos, end);
   if (next != ']') return pos;
   const size_t h = pos + 2;
   const size_t a = end - h;

@@ -4,10 +4,16 @@
 #include <cstddef>
 #include <string>
 
+#include "text/CommandText.h"
+
 namespace kor {
 
-// "\e[200~" CMD "\e[201~\r" when pasted; otherwise CMD in a quoted here-doc run by eval.
-std::string buildOscFrame(const std::string& cmd, const std::string& token, bool pasted);
+// " eval WORD" pasted ("\e[200~" ... "\e[201~\r"), WORD evaluating to CMD (see PasteWord);
+// otherwise " eval" of CMD from a here-document, typed. Either is one command, so the shell
+// marks it with one C and one D, also when CMD has a syntax error; the leading space keeps it
+// out of the history of shells that allow it.
+std::string buildOscFrame(const std::string& cmd, const std::string& token, bool pasted,
+                          PasteWord pasteWord = PasteWord::kQuoted);
 
 struct OscMark {
   size_t start = 0;   // position of the mark's ESC
@@ -34,7 +40,8 @@ OscResult extractOscOutput(const std::string& text);
 bool oscStarted(const std::string& text);
 
 // The capture without its leading and trailing noise (paste switches, marks, resets, titles,
-// a partial-line marker).
+// a partial-line marker). Leading noise also takes a run of SGR sequences and character-set
+// designations up to its last attribute reset: nothing visible stays in effect from it.
 std::string cleanCapture(const std::string& text);
 // Past the noise item that begins at pos and ends at or before end, or pos when none does.
 size_t skipNoise(const std::string& text, size_t pos, size_t end, bool leading);

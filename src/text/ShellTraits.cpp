@@ -47,6 +47,23 @@ std::string framingContent(const ShellTraits& traits) {
 
 bool showsPasteSwitch(const std::string& text) { return text.find("\x1b[?2004") != std::string::npos; }
 
+bool showsOscMarks(const std::string& text) { return text.find("\x1b]133;") != std::string::npos; }
+
+bool shellLooksBusy(const std::string& recent) {
+  // The set-up line as typed: its echo still holds the unexpanded variable.
+  const size_t typed = recent.rfind(kSetupEcho + "$status");
+  if (typed != std::string::npos && !hasSetupEcho(recent.substr(typed))) return true;
+  char last = 0;
+  OscMark mark;
+  for (size_t from = 0;;) {
+    size_t at = recent.find("\x1b]133;", from);
+    if (at == std::string::npos || at + 6 >= recent.size()) break;
+    if (findOscMark(recent, at, recent[at + 6], mark) && mark.start == at) last = recent[at + 6];
+    from = at + 1;
+  }
+  return last == 'C';
+}
+
 bool SetupEchoSearch::search(const std::string& text) {
   if (found) return true;
   size_t p = resume;

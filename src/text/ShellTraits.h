@@ -25,6 +25,12 @@ ShellTraits judgeSetupEcho(const std::string& text);
 ShellTraits judgeProbe(const std::string& text, const std::string& probeName);
 // The shell has switched bracketed paste mode at least once.
 bool showsPasteSwitch(const std::string& text);
+// The text holds an OSC 133 mark of any letter.
+bool showsOscMarks(const std::string& text);
+// What the recent output says about the shell before a frame is typed: it still runs a
+// command, so the marks that come next would be that command's: the typed set-up line shows
+// without its KORCTL_EC result line after it, or the last OSC 133 mark is a C.
+bool shellLooksBusy(const std::string& recent);
 
 // Counts the occurrences of a word in a growing text (bytes only appended), each byte looked
 // at about once; the word must not overlap itself.

@@ -49,7 +49,8 @@ class Env:
     def fake(self, name="s", replies=(), handler=None, path=None):
         """A scripted daemon listening on the control socket of NAME (or on path)."""
         from fakedaemon import ScriptedDaemon
-        os.makedirs(self.control, mode=0o700, exist_ok=True)
+        if path is None:
+            os.makedirs(self.control, mode=0o700, exist_ok=True)
         daemon = ScriptedDaemon(path or self.socket_path(name), replies, handler)
         self.daemons.append(daemon)
         return daemon

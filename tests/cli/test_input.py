@@ -60,12 +60,24 @@ def test_writeln_appends_a_line_feed(env):
     assert fake.requests == [(1, b"ls -l\n"), (1, b"\n")]
 
 
+@pytest.mark.parametrize("piped, sent", [
+    (b"s3cret\nnext line\n", b"s3cret\n"),  # the first line only
+    (b"no line end", b"no line end\n"),
+    (b"\n", b"\n"),                          # an empty secret is a line too
+])
+def test_writeln_secret_from_a_pipe(env, piped, sent):
+    fake = env.fake("s")
+    r = subprocess.run([KORCTL, "writeln", "s", "--secret"], input=piped, capture_output=True, env=env.env,
+                       timeout=30, start_new_session=True)  # no controlling terminal either
+    assert (r.returncode, r.stdout, r.stderr) == (0, b"", b"")
+    assert fake.requests == [(7, sent)]
+
+
 def test_writeln_secret_without_a_line_sends_nothing(env):
     fake = env.fake("s")
     r = subprocess.run([KORCTL, "writeln", "s", "--secret"], stdin=subprocess.DEVNULL, capture_output=True,
-                       env=env.env, timeout=30, start_new_session=True)  # no controlling terminal
-    assert r.returncode == 1
-    assert b"nothing sent" in r.stderr
+                       env=env.env, timeout=30, start_new_session=True)
+    assert (r.returncode, r.stderr) == (1, b"korctl writeln: standard input ended before a line; nothing sent\n")
     assert fake.connections == 0
 
 

@@ -431,7 +431,7 @@ def test_exchange_record_and_hidden_input(env):
     assert seen(path, b"KORCTL_EC=")
     nxt, gap, records = kw.sniff(path, -1)
     assert not gap and len(records) == nxt  # a fresh session still holds every record
-    assert records[0][0] == ">" and records[0][1].startswith(b"set +o histexpand")
+    assert records[0][0] == ">" and records[0][1].startswith(b" set +o histexpand")
     assert any(d == "<" and b"KORCTL_EC=" in data for d, data in records)
 
     secret = b"hunter2-Zq8xV"

@@ -33,7 +33,7 @@ def stand_in(env):
     return korctl, args
 
 
-SETUP = b"set +o histexpand 2>/dev/null\nexport KORCTL_SESSION='%s'%s; echo \"KORCTL_EC=$status\""
+SETUP = b" set +o histexpand 2>/dev/null\n export KORCTL_SESSION='%s'%s; echo \"KORCTL_EC=$status\""
 
 
 @pytest.mark.parametrize("words, expected", [

@@ -1,9 +1,13 @@
 """korctl run against a scripted session: the framing choice, detection and its cache, the
 collection loop and every way a run ends. Real shells are in test_run_e2e.py."""
+import fcntl
 import os
 import re
+import shutil
 import struct
+import tempfile
 import threading
+import time
 
 import pytest
 
@@ -16,19 +20,20 @@ class FakeShell:
     """A session whose output stream is a byte string; react(input) returns what the 'shell'
     prints for one input request."""
 
-    def __init__(self, env, react=None, history=b"", name="s", fail_reads_after_input=False):
+    def __init__(self, env, react=None, history=b"", name="s", fail_reads_after_input=False, status=b"", path=None):
         self.out = bytearray(history)
+        self.status = status  # more status-record lines
         self.inputs = []
         self.react = react
         self.fail_reads = False
         self.fail_reads_after_input = fail_reads_after_input
         self.lock = threading.Lock()
-        self.daemon = env.fake(name, handler=self.handle)
+        self.daemon = env.fake(name, handler=self.handle, path=path)
 
     def handle(self, kind, payload):
         with self.lock:
             if kind == 4:
-                return Reply(b"headCursor=%d\nconnected=1\n" % len(self.out))
+                return Reply(b"headCursor=%d\nconnected=1\n" % len(self.out) + self.status)
             if kind == 3:
                 if self.fail_reads:
                     return Error("read refused")
@@ -50,7 +55,7 @@ def token_of(frame):
 def marker_shell(output, status, echo=True):
     """Runs a marker frame: echo of the typed text, start line, output, end line."""
     def react(frame):
-        if frame == b"\x03" or b"KORCTL_OSCPROBE_" in frame or frame.startswith(b"set +o"):
+        if frame == b"\x03" or b"KORCTL_OSCPROBE_" in frame or frame.startswith(b" set +o"):
             return b""
         word = b"KORCTL_" + token_of(frame)
         shown = frame.replace(b"\n", b"\r\n") if echo else b""
@@ -83,8 +88,11 @@ def test_mark_framing_types_here_doc_frame_and_prints_exact_output(env):
     assert (r.returncode, r.stdout, r.stderr) == (42, b"a\r\n\x1b[1mb\r\n", b"")
     [frame] = shell.inputs
     t = token_of(frame).decode()
-    assert frame == (f"echo KORCTL_{t}; eval \"$(cat <<'KORCTL_BODY_{t}'\nprintf x\n'$HOME' `y`\n"
-                     f"KORCTL_BODY_{t}\n)\"; echo KORCTL_{t}:$?\n").encode()
+    assert frame == (f" echo KORCTL_{t}; KORCTL_C=$(cat <<'KORCTL_BODY_{t}'\nprintf x\n'$HOME' `y`\n"
+                     f"KORCTL_BODY_{t}\n); KORCTL_E=${{ZSH_VERSION+builtin}}; "
+                     f"if (eval \"KORCTL_check() {{\n$KORCTL_C\n}}\") 2>/dev/null; then "
+                     f"${{KORCTL_E:-command}} eval \"$KORCTL_C\"; else (eval \"$KORCTL_C\"); fi; "
+                     f"echo KORCTL_{t}:$?; unset KORCTL_C KORCTL_E\n").encode()
     assert not os.path.exists(os.path.join(env.control, "s.framing"))
 
 
@@ -103,18 +111,18 @@ def test_auto_reads_set_up_echo_once_then_the_cache(env):
     assert len(shell.inputs) == 2
     for frame in shell.inputs:
         t = token_of(frame).decode()
-        assert frame == f"\x1b[200~echo KORCTL_{t}\necho out\necho KORCTL_{t}:$status\x1b[201~\r".encode()
+        assert frame == f"\x1b[200~ echo KORCTL_{t}\n eval 'echo out'\n echo KORCTL_{t}:$status\x1b[201~\r".encode()
 
 
 def test_probe_without_answer_is_not_cached(env):
     shell = FakeShell(env, None)
-    r = env.korctl("run", "s", "true", "--timeout", "0.3")
+    r = env.korctl("run", "s", "true", "--timeout", "6.5")  # the history scan and the probe wait 3 s each
     assert r.returncode == 124
-    assert r.stderr == b"korctl: run timed out after 0.3s\n"
-    assert shell.inputs[0] == b"set +o histexpand 2>/dev/null\n"
-    assert re.fullmatch(rb'echo "KORCTL_OSCPROBE_[0-9a-f]{8}=\$status"\n', shell.inputs[1])
-    assert shell.inputs[2].startswith(b"echo KORCTL_")  # typed marker frame, $?
-    assert shell.inputs[2].endswith(b":$?\n")
+    assert r.stderr == b"korctl: run timed out after 6.5s; no interrupt sent (the command may still be running)\n"
+    assert shell.inputs[0] == b" set +o histexpand 2>/dev/null\n"
+    assert re.fullmatch(rb' echo "KORCTL_OSCPROBE_[0-9a-f]{8}=\$status"\n', shell.inputs[1])
+    assert shell.inputs[2].startswith(b" echo KORCTL_")  # typed marker frame, $?
+    assert shell.inputs[2].endswith(b":$?; unset KORCTL_C KORCTL_E\n")
     assert not os.path.exists(os.path.join(env.control, "s.framing"))
 
 
@@ -130,7 +138,7 @@ def test_probe_sees_osc_marks_and_caches_them(env):
     shell = FakeShell(env, react)
     r = env.korctl("run", "s", "echo hi")
     assert (r.returncode, r.stdout) == (0, b"hi\r\n"), r.stderr
-    assert shell.inputs[-1] == b"\x1b[200~echo hi\x1b[201~\r"
+    assert shell.inputs[-1] == b"\x1b[200~ eval 'echo hi'\x1b[201~\r"
     with open(os.path.join(env.control, "s.framing")) as f:
         assert f.read() == "1 1 0\n"
 
@@ -146,34 +154,32 @@ def test_osc133_statuses(env, d_mark, status):
 def test_osc133_types_a_command_holding_the_paste_end(env):
     shell = FakeShell(env, osc_shell(b""), history=ON + b"$ ")
     assert env.korctl("run", "s", "echo '\x1b[201~'", "--framing", "osc133").returncode == 0
-    assert shell.inputs[0].startswith(b"eval \"$(cat <<'KORCTL_BODY_")
+    assert shell.inputs[0].startswith(b" eval \"$(cat <<'KORCTL_BODY_")
 
 
 def test_osc133_with_paste_off_types_the_frame(env):
     shell = FakeShell(env, osc_shell(b""), history=ON + b"$ " + OFF)
     assert env.korctl("run", "s", "x", "--framing", "osc133").returncode == 0
-    assert shell.inputs[0].startswith(b"eval ")
+    assert shell.inputs[0].startswith(b" eval ")
 
 
 def test_pasted_frame_parked_on_continuation_prompt_is_aborted(env):
     shell = FakeShell(env, lambda data: b"" if data == b"\x03" else OFF + b"\r\n> " + ON,
-                      history=ON + b"$ ")
+                      history=ON + b"\x1b]133;A\x07$ \x1b]133;B\x07")
     r = env.korctl("run", "s", "echo 'unterminated", "--framing", "osc133")
     assert r.returncode == 125
-    assert r.stderr == b"korctl: command looks incomplete (shell parked on a continuation prompt); aborted\n"
+    assert r.stderr == (b"korctl: command looks incomplete (shell parked on a continuation prompt); aborted with "
+                        b"an interrupt\n")
     assert shell.inputs[-1] == b"\x03"
 
 
-@pytest.mark.parametrize("framing,interrupted,message", [
-    ("osc133", True, b"korctl: run timed out after 0.0s\n"),
-    ("mark", False, b"korctl: run timed out after 0.0s\n"),
-])
-def test_timeout_zero(env, framing, interrupted, message):
-    shell = FakeShell(env, None, history=ON + b"$ ")
-    r = env.korctl("run", "s", "sleep 9", "--framing", framing, "--timeout", "0")
-    assert (r.returncode, r.stdout, r.stderr) == (124, b"", message)
-    assert (shell.inputs[-1] == b"\x03") == interrupted
-    assert len(shell.inputs) == (2 if interrupted else 1)
+@pytest.mark.parametrize("timeout", ["0", "-1", "0.0004"])
+def test_time_limit_that_cannot_be_met_is_refused(env, timeout):
+    fake = env.fake("s")
+    r = env.korctl("run", "s", "sleep 9", "--timeout", timeout)
+    assert (r.returncode, r.stdout) == (2, b"")
+    assert r.stderr.startswith(b"korctl run: --timeout must be at least 0.001 seconds (got ")
+    assert fake.connections == 0
 
 
 def test_gap_discards_the_result(env):
@@ -212,3 +218,128 @@ def test_unreachable_session(env):
     assert r.returncode == 2
     assert b"cannot reach session 'nosuch'" in r.stderr
     assert not os.path.exists(os.path.join(env.control, "nosuch.framing"))
+
+
+def hold_run_lock(env, name="s"):
+    """Takes the session's run lock as another run would; returns the open file."""
+    f = open(os.path.join(env.control, name + ".runlock"), "a+b")
+    fcntl.flock(f, fcntl.LOCK_EX)
+    return f
+
+
+def test_a_run_waits_for_the_run_before_it(env):
+    shell = FakeShell(env, marker_shell(b"out\r\n", b"0"), history=ON + b"$ ")
+    lock = hold_run_lock(env)
+    threading.Timer(0.6, lock.close).start()
+    started = time.monotonic()
+    r = env.korctl("run", "s", "echo out", "--framing", "mark", "--timeout", "20")
+    assert (r.returncode, r.stdout, r.stderr) == (0, b"out\r\n", b"")
+    assert time.monotonic() - started >= 0.6
+    assert len(shell.inputs) == 1
+    assert os.stat(os.path.join(env.control, "s.runlock")).st_mode & 0o777 == 0o600
+
+
+def test_a_time_limit_spent_waiting_for_the_lock_types_nothing(env):
+    shell = FakeShell(env, marker_shell(b"out\r\n", b"0"))
+    lock = hold_run_lock(env)
+    try:
+        r = env.korctl("run", "s", "echo out", "--framing", "mark", "--timeout", "0.5")
+    finally:
+        lock.close()
+    assert (r.returncode, r.stdout) == (124, b"")
+    assert r.stderr == (b"korctl: run timed out after 0.5s waiting for another run on session 's' to finish; "
+                        b"nothing was typed\n")
+    assert shell.inputs == []
+
+
+def test_a_lock_file_that_is_a_link_is_refused(env):
+    shell = FakeShell(env, marker_shell(b"out\r\n", b"0"))
+    os.symlink("/tmp/elsewhere", os.path.join(env.control, "s.runlock"))
+    r = env.korctl("run", "s", "echo out", "--framing", "mark")
+    assert r.returncode == 2
+    assert r.stderr.startswith(b"korctl run: cannot lock session 's' for the run (")
+    assert shell.inputs == []
+
+
+C, D = b"\x1b]133;C\x07", b"\x1b]133;D;0\x07"
+
+
+@pytest.mark.parametrize("framing,react,said,interrupted", [
+    # A typed marker frame whose command started, printed, and never ended.
+    ("mark", lambda f: b"" if f == b"\x03" else b"> KORCTL_" + token_of(f) + b"\r\nstart\r\n",
+     b"; no interrupt sent (the command may still be running)", False),
+    # A pasted OSC frame: the output after the C mark, cleaned.
+    ("osc133", lambda f: b"" if f == b"\x03" else f + b"\r\n" + C + OFF + b"\rstart\r\n",
+     b"; interrupt sent", True),
+])
+def test_a_time_out_keeps_what_the_command_printed(env, framing, react, said, interrupted):
+    shell = FakeShell(env, react, history=ON + b"\x1b]133;A\x07$ ")
+    r = env.korctl("run", "s", "echo start; sleep 9", "--framing", framing, "--timeout", "0.5")
+    assert (r.returncode, r.stdout) == (124, b"start\r\n")
+    assert r.stderr == b"korctl: run timed out after 0.5s" + said + b"\n"
+    assert (shell.inputs[-1] == b"\x03") == interrupted
+
+
+def test_osc133_on_a_shell_without_marks_says_so(env):
+    # The shell ran the paste and came back to its prompt, and no mark was ever seen.
+    shell = FakeShell(env, lambda f: OFF + b"\r\nran\r\n" + ON + b"$ ", history=ON + b"$ ")
+    r = env.korctl("run", "s", "touch x", "--framing", "osc133")
+    assert (r.returncode, r.stdout) == (2, b"")
+    assert r.stderr == (b"korctl: the shell of session 's' emitted no OSC 133 marks; the command was sent, but where "
+                        b"it ends cannot be told (the shell needs an OSC 133 integration, or use --framing mark)\n")
+    assert shell.inputs == [b"\x1b[200~ eval 'touch x'\x1b[201~\r"]  # no interrupt
+
+
+def test_strip_gives_the_output_as_read_strip_does(env):
+    FakeShell(env, marker_shell(b"\x1b[1;31mred\x1b[0m\r\n\x1b]0;t\x07x\r\n", b"3"), history=ON + b"$ ")
+    r = env.korctl("run", "s", "x", "--framing", "mark", "--strip")
+    assert (r.returncode, r.stdout, r.stderr) == (3, b"red\nx\n", b"")
+
+
+def test_no_frame_while_the_shell_runs_a_command(env):
+    prompt = b"\x1b]133;A\x07$ \x1b]133;B\x07"
+    shell = FakeShell(env, osc_shell(b"hi\r\n"), history=ON + prompt + b"sleep 9\r\n" + C)
+    r = env.korctl("run", "s", "echo hi", "--framing", "osc133", "--timeout", "0.5")
+    assert (r.returncode, r.stdout) == (124, b"")
+    assert r.stderr == (b"korctl: run timed out after 0.5s waiting for the shell of session 's' to finish an "
+                        b"earlier command; nothing was typed\n")
+    assert shell.inputs == []
+    # Once that command has ended, the run goes ahead, and its marks are its own.
+    def end_it():
+        with shell.lock:
+            shell.out += b"\x1b]133;D;0\x07" + prompt
+    threading.Timer(0.4, end_it).start()
+    r = env.korctl("run", "s", "echo hi", "--framing", "osc133", "--timeout", "20")
+    assert (r.returncode, r.stdout) == (0, b"hi\r\n"), r.stderr
+
+
+def test_fish_gets_the_command_percent_encoded(env):
+    shell = FakeShell(env, osc_shell(b"x\r\n"), history=ON + b"$ ", status=b"foreground=fish\n")
+    assert env.korctl("run", "s", "echo 'a b'", "--framing", "osc133").returncode == 0
+    assert shell.inputs == [b"\x1b[200~ eval (string unescape --style=url -- \"echo %27a b%27\" | string collect)"
+                            b"\x1b[201~\r"]
+
+
+def test_a_fresh_kor_directory_made_by_run_is_private(env):
+    # A session reached by its socket path, in a HOME that has no ~/.kor yet: run makes the
+    # control directory for the .framing file, and every directory it makes is 0700.
+    elsewhere = tempfile.mkdtemp(prefix="ks", dir="/tmp")
+    try:
+        history = ON + SETUP + b"KORCTL_EC=0\r\n" + ON + b"$ "
+        FakeShell(env, marker_shell(b"out\r\n", b"0"), history=history, name=None,
+                  path=os.path.join(elsewhere, "x.sock"))
+        assert not os.path.exists(os.path.join(env.home, ".kor"))
+        r = env.korctl("run", os.path.join(elsewhere, "x.sock"), "echo out")
+        assert (r.returncode, r.stdout) == (0, b"out\r\n"), r.stderr
+        for d in (os.path.join(env.home, ".kor"), env.control):
+            assert os.stat(d).st_mode & 0o777 == 0o700, d
+        assert os.path.exists(os.path.join(elsewhere, "x.runlock"))
+    finally:
+        shutil.rmtree(elsewhere, ignore_errors=True)
+
+
+@pytest.mark.parametrize("args", [["run", "nosuch", "x"], ["expect", "nosuch", "x"], ["wait", "nosuch"]])
+def test_an_unreachable_session_is_one_message(env, args):
+    r = env.korctl(*args)
+    assert r.returncode == 2
+    assert r.stderr == b"korctl: cannot reach session 'nosuch' (No such file or directory)\n"

@@ -58,9 +58,6 @@ def test_wait_negative_limit_fails_before_reading(env):
 
 
 def test_wait_failed_reads_give_status_2(env):
-    r = env.korctl("wait", "nosuch")
-    assert r.returncode == 2
-    assert r.stderr.count(b"korctl: cannot reach session 'nosuch'") == 2
     env.fake("s", [status(1), read_reply(2, b"x"), Error("gone away")])
     r = env.korctl("wait", "s")
     assert (r.returncode, r.stderr) == (2, b"korctl: gone away\n")
@@ -89,6 +86,21 @@ def test_expect_start_cursor(env, args, first_cursor, status_request):
     assert (r.returncode, r.stdout, r.stderr) == (0, b"ok\n", b"next-cursor: 301\n")
     assert fake.types()[0] == (4 if status_request else 3)
     assert reads(fake) == [first_cursor]
+
+
+def test_expect_after_input_starts_where_the_input_went_in(env):
+    fake = env.fake("s", [Reply(b"headCursor=300\ninputCursor=120\n"), read_reply(301, b">>> \n")])
+    r = env.korctl("expect", "s", ">>> ", "--after-input")
+    assert (r.returncode, r.stdout) == (0, b">>> \n")
+    assert reads(fake) == [120]
+    # A daemon that does not say where input went: refused, never a guess.
+    env.fake("t", [Reply(b"headCursor=300\n")])
+    r = env.korctl("expect", "t", ">>> ", "--after-input")
+    assert (r.returncode, r.stderr) == (
+        2, b"korctl expect: session 't' does not report where its input went (no inputCursor)\n")
+    for other in (["--cursor", "5"], ["--from-start"]):
+        r = env.korctl("expect", "t", ">>> ", "--after-input", *other)
+        assert r.returncode == 2 and b"--after-input chooses where to start" in r.stderr
 
 
 @pytest.mark.parametrize("pattern, args", [
@@ -135,8 +147,6 @@ def test_expect_zero_timeout_reads_nothing(env):
 
 
 def test_expect_failed_reads_and_short_replies(env):
-    r = env.korctl("expect", "nosuch", "x")
-    assert r.returncode == 2 and r.stderr.count(b"cannot reach session 'nosuch'") == 2
     fake = env.fake("s", [Reply(b"tiny"), read_reply(5, b"abc"), Error("boom")])
     r = env.korctl("expect", "s", "zzz", "--cursor", "9")
     assert (r.returncode, r.stdout, r.stderr) == (2, b"", b"korctl: boom\n")

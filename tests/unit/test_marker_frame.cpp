@@ -20,12 +20,15 @@ const std::string W = "KORCTL_0a1b2c3d";
 
 TEST(MarkerFrame, WorkedFrameTexts) {
   EXPECT_EQ(buildMarkerFrame("ls", T, false, "$?"),
-            "echo KORCTL_0a1b2c3d; eval \"$(cat <<'KORCTL_BODY_0a1b2c3d'\nls\nKORCTL_BODY_0a1b2c3d\n)\"; "
-            "echo KORCTL_0a1b2c3d:$?\n");
+            " echo KORCTL_0a1b2c3d; KORCTL_C=$(cat <<'KORCTL_BODY_0a1b2c3d'\nls\nKORCTL_BODY_0a1b2c3d\n); "
+            "KORCTL_E=${ZSH_VERSION+builtin}; if (eval \"KORCTL_check() {\n$KORCTL_C\n}\") 2>/dev/null; then "
+            "${KORCTL_E:-command} eval \"$KORCTL_C\"; else (eval \"$KORCTL_C\"); fi; echo KORCTL_0a1b2c3d:$?; "
+            "unset KORCTL_C KORCTL_E\n");
   EXPECT_EQ(buildMarkerFrame("ls", T, true, "$?"),
-            "\x1b[200~echo KORCTL_0a1b2c3d\nls\necho KORCTL_0a1b2c3d:$?\x1b[201~\r");
-  EXPECT_EQ(buildMarkerFrame("ls", T, true, "$status"),
-            "\x1b[200~echo KORCTL_0a1b2c3d\nls\necho KORCTL_0a1b2c3d:$status\x1b[201~\r");
+            "\x1b[200~ echo KORCTL_0a1b2c3d\n eval 'ls'\n echo KORCTL_0a1b2c3d:$?\x1b[201~\r");
+  EXPECT_EQ(buildMarkerFrame("it's", T, true, "$status", PasteWord::kFishUnescape),
+            "\x1b[200~ echo KORCTL_0a1b2c3d\n eval (string unescape --style=url -- \"it%27s\" | string collect)\n"
+            " echo KORCTL_0a1b2c3d:$status\x1b[201~\r");
 }
 
 TEST(MarkerFrame, TokensAreEightLowercaseHexDigits) {

@@ -12,13 +12,13 @@ TEST(OpenPlan, BuildsKorArguments) {
   EXPECT_EQ(plan.target, "/tmp/dev.sock");
   EXPECT_EQ(plan.korArgs,
             (std::vector<std::string>{"--ctl", "--name", "dev", "--ctl-socket", "/tmp/dev.sock", "--command",
-                                      "set +o histexpand 2>/dev/null\nexport KORCTL_SESSION='dev'; make; echo "
+                                      " set +o histexpand 2>/dev/null\n export KORCTL_SESSION='dev'; make; echo "
                                       "\"KORCTL_EC=$status\"",
                                       "me@box"}));
   plan = planOpen({"korctl", "open", "n", "h", "--command", "a", "--command=b", "--name", "other", "--command"});
   EXPECT_EQ(plan.korArgs,
             (std::vector<std::string>{"--ctl", "--name", "n", "--name", "other", "--command", "--command",
-                                      "set +o histexpand 2>/dev/null\nexport KORCTL_SESSION='n'; b; echo "
+                                      " set +o histexpand 2>/dev/null\n export KORCTL_SESSION='n'; b; echo "
                                       "\"KORCTL_EC=$status\"",
                                       "h"}));
   plan = planOpen({"korctl", "open", "n", "--ctl-socket=/x.sock"});
@@ -29,7 +29,7 @@ TEST(OpenPlan, BuildsKorArguments) {
 
 TEST(OpenPlan, QuotesTheNameAndComparesBareHosts) {
   EXPECT_EQ(setupCommand("bob's", ""),
-            "set +o histexpand 2>/dev/null\nexport KORCTL_SESSION='bob'\\''s'; echo \"KORCTL_EC=$status\"");
+            " set +o histexpand 2>/dev/null\n export KORCTL_SESSION='bob'\\''s'; echo \"KORCTL_EC=$status\"");
   EXPECT_EQ(bareHost("u@m.example:22"), "m.example");
   EXPECT_EQ(bareHost("m.example"), "m.example");
   EXPECT_EQ(bareHost("a@b@c:1:2"), "b@c");

@@ -17,8 +17,10 @@ const std::string T = "0a1b2c3d";
 
 TEST(OscFrame, WorkedFrameTexts) {
   EXPECT_EQ(buildOscFrame("ls", T, false),
-            "eval \"$(cat <<'KORCTL_BODY_0a1b2c3d'\nls\nKORCTL_BODY_0a1b2c3d\n)\"\n");
-  EXPECT_EQ(buildOscFrame("ls", T, true), "\x1b[200~ls\x1b[201~\r");
+            " eval \"$(cat <<'KORCTL_BODY_0a1b2c3d'\nls\nKORCTL_BODY_0a1b2c3d\n)\"\n");
+  EXPECT_EQ(buildOscFrame("ls", T, true), "\x1b[200~ eval 'ls'\x1b[201~\r");
+  EXPECT_EQ(buildOscFrame("ls", T, true, PasteWord::kFishUnescape),
+            "\x1b[200~ eval (string unescape --style=url -- \"ls\" | string collect)\x1b[201~\r");
 }
 
 TEST(OscFrame, OscMarkExitCodes) {
@@ -111,6 +113,12 @@ TEST(OscFrame, CleanCaptureEnds) {
       {"text\x1b]7;/x\x1b[m\a", "text\x1b]7;/x\x1b[m\a"},  // ESC inside the payload
       {"", ""},
       {"\x1b]133;A\a", ""},
+      // Attributes set and reset before the output change nothing visible: fish's noise.
+      {"\x1b[30m\x1b(B\x1b[m\rtext", "text"},
+      {"\x1b(0\x1b)B\x1b[1;31m\x1b[0;0mtext", "text"},
+      {"\x1b[0m\x1b[1;31mred\x1b[0m\n", "\x1b[1;31mred\x1b[0m\n"},  // a colour in effect stays
+      {"\x1b[30m\x1b(Btext", "\x1b[30m\x1b(Btext"},                    // no reset: kept
+      {"\x1b[1mx\x1b[0mtext", "\x1b[1mx\x1b[0mtext"},                  // a visible byte ends the run
   };
   for (const Case& c : cases) EXPECT_EQ(cleanCapture(c.in), c.out) << c.in;
 }

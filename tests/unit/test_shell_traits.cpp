@@ -76,6 +76,28 @@ TEST(ShellTraits, ProbeJudgement) {
   EXPECT_EQ(counter.count(echo + name + "=\r\n"), 2u);
 }
 
+TEST(ShellTraits, BusyShellBeforeAFrame) {
+  const std::string typed = " export KORCTL_SESSION='s'; echo \"KORCTL_EC=$status\"\r\n";
+  const std::string prompt = "\x1b]133;D;0\a\x1b]133;A\a$ \x1b]133;B\a";
+  struct Case {
+    const char* what;
+    std::string recent;
+    bool busy;
+  };
+  const Case cases[] = {
+      {"nothing yet", "", false},
+      {"set-up line typed, not run", prompt + typed, true},
+      {"set-up line run", prompt + typed + "\x1b]133;C\aKORCTL_EC=0\r\n" + prompt, false},
+      {"a command runs", prompt + "sleep 9\r\n\x1b]133;C\a", true},
+      {"it ended", prompt + "\x1b]133;C\aout\r\n" + prompt, false},
+      {"an unterminated mark is no mark", prompt + "\x1b]133;C", false},
+      {"no marks at all", "$ ls\r\na b\r\n$ ", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(shellLooksBusy(c.recent), c.busy) << c.what;
+  EXPECT_TRUE(showsOscMarks(prompt));
+  EXPECT_FALSE(showsOscMarks("\x1b]7;/tmp\a$ "));
+}
+
 // The growing-text searches answer what the patterns answer on everything read so far.
 TEST(ShellTraits, GrowingSearchesMatchThePatterns) {
   std::mt19937 rng(777);

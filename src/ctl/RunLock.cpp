@@ -1,0 +1,58 @@
+#include "ctl/RunLock.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace kor {
+
+namespace {
+
+// How often a waiting run tries the lock again.
+constexpr useconds_t kLockRetry = 10000;
+
+}  // namespace
+
+std::string runLockPath(const Endpoint& session) {
+  const std::string suffix = ".sock";
+  const std::string& path = session.path;
+  if (path.size() > suffix.size() && path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0)
+    return path.substr(0, path.size() - suffix.size()) + ".runlock";
+  return path + ".runlock";
+}
+
+RunLock::~RunLock() {
+  if (fd >= 0) close(fd);
+}
+
+LockResult takeRunLock(const Endpoint& session, std::chrono::steady_clock::time_point deadline, RunLock& lock,
+                       std::string& error) {
+  const std::string path = runLockPath(session);
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
+  if (fd < 0) {
+    error = path + ": " + std::strerror(errno);
+    return LockResult::kFailed;
+  }
+  lock.fd = fd;
+  struct stat info;
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != geteuid() || info.st_nlink != 1) {
+    error = path + ": not a private lock file of this user";
+    return LockResult::kFailed;
+  }
+  if ((info.st_mode & 077) != 0) fchmod(fd, 0600);
+  for (;;) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return LockResult::kTaken;
+    if (errno != EWOULDBLOCK && errno != EINTR) {
+      error = path + ": " + std::strerror(errno);
+      return LockResult::kFailed;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return LockResult::kTimedOut;
+    usleep(kLockRetry);
+  }
+}
+
+}  // namespace kor
