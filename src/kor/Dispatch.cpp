@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "kor/Foreground.h"
 #include "kor/Login.h"
 #include "kor/Pty.h"
 #include "kor/Terminal.h"
@@ -21,6 +22,10 @@ void serveInput(Session& session, Client& client) {
     if (hidden) wipe(request.payload);
     return queueError(client, "the session's shell has ended");
   }
+  // Output the terminal has already produced is read first, so it counts as before the input:
+  // `expect --after-input` then never takes an earlier prompt for the answer to this input.
+  readTerminal(session);
+  session.terminal.inputCursor = session.output.head;
   queueInput(session.terminal, std::move(request.payload), hidden);
   request.payload = std::string();
   session.lastActivity = static_cast<long long>(std::time(nullptr));
@@ -99,6 +104,8 @@ SessionStatus statusOf(const Session& session) {
   status.cols = session.terminal.size.cols;
   status.login = loginStateOf(session);
   status.loginPrompt = session.login.prompt;
+  status.inputCursor = session.terminal.inputCursor;
+  status.foreground = session.terminal.masterOpen ? foregroundProgram(session.terminal.master) : "";
   return status;
 }
 

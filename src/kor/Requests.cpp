@@ -90,6 +90,8 @@ std::string formatStatus(const SessionStatus& s) {
   add("scrollback", std::to_string(s.scrollback));
   add("rows", std::to_string(s.rows));
   add("cols", std::to_string(s.cols));
+  add("inputCursor", std::to_string(s.inputCursor));
+  add("foreground", s.foreground);
   add(kWaitReadField, "1");
   add("login", s.login);
   if (!s.loginPrompt.empty()) add("loginPrompt", s.loginPrompt);

@@ -38,6 +38,8 @@ struct SessionStatus {
   size_t scrollback = 0;
   int rows = 0;
   int cols = 0;
+  long long inputCursor = 0;   // the head when the most recent input was taken
+  std::string foreground;      // the program in the terminal's foreground, "" when unknown
   std::string login = "done";  // "connecting", "prompt" while a remote login waits
   std::string loginPrompt;     // what ssh asks, while login is "prompt"
 };

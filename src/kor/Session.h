@@ -32,6 +32,7 @@ struct Terminal {
   int shellStatus = 0;      // as waitpid left it
   std::deque<InputChunk> input;  // waiting for the terminal to take it, in order
   size_t inputBytes = 0;         // bytes of input not written yet
+  long long inputCursor = 0;     // the output head when the most recent request's input was taken
   TermSize size;
 };
 

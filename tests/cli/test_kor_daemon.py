@@ -456,6 +456,50 @@ def test_exchange_record_and_hidden_input(env):
                     assert secret not in f.read(), p
 
 
+def test_secret_from_a_pipe_reaches_the_shell_only(env):
+    env.open("s", "/bin/bash")
+    path = env.socket_path("s")
+    secret = b"pipe-Zq8xV-secret"
+    head = run_in(path, b"stty -echo; echo rea''dy", b"ready")
+    kw.send(path, b"read -r PW; stty echo; echo \"len=${#PW}\"\n")
+    r = subprocess.run([KORCTL, "writeln", "s", "--secret"], input=secret + b"\nnot this\n", capture_output=True,
+                       env=env.env, timeout=30)
+    assert (r.returncode, r.stdout, r.stderr) == (0, b"", b"")
+    assert seen(path, b"len=%d\r\n" % len(secret), head)
+    assert secret not in b"".join(data for _, data in kw.sniff(path, -1)[2])
+    assert secret not in kw.output_since(path)
+    for root, _, files in os.walk(env.home):
+        for name in files:
+            p = os.path.join(root, name)
+            if stat.S_ISREG(os.lstat(p).st_mode):
+                with open(p, "rb") as f:
+                    assert secret not in f.read(), p
+
+
+def test_status_says_where_input_went_and_who_has_the_terminal(env):
+    env.open("s", "/bin/bash")
+    path = env.socket_path("s")
+    assert seen(path, b"KORCTL_EC=")
+    assert wait_for(lambda: kw.status(path)["foreground"] == "bash")
+    before = int(kw.status(path)["headCursor"])
+    kw.send(path, b"sleep 3\n")
+    st = kw.status(path)
+    assert before <= int(st["inputCursor"]) <= int(st["headCursor"])
+    assert wait_for(lambda: kw.status(path)["foreground"] == "sleep")
+    assert wait_for(lambda: kw.status(path)["foreground"] == "bash", 10)
+
+
+def test_expect_after_input_sees_an_answer_that_came_before_it_started(env):
+    env.open("s", "/bin/bash")
+    path = env.socket_path("s")
+    run_in(path, b"echo $((6*7))", b"first")  # an earlier 42 that must not count
+    assert env.korctl("writeln", "s", "echo $((6*7)); echo n''ew").returncode == 0
+    assert seen(path, b"new\r\n", int(kw.status(path)["inputCursor"]))  # answered before expect starts
+    r = env.korctl("expect", "s", r"42\s+new", "--after-input", "--timeout", "10")
+    assert r.returncode == 0, r.stderr
+    assert r.stdout.count(b"42") == 1  # only the answer to that input: the echo shows $((6*7))
+
+
 def test_relative_ctl_socket_is_served_and_removed(env):
     env.open("c", "/bin/sh", "--ctl-socket", "c.sock", "--size", "40x120")  # relative to where open ran
     path = os.path.join(env.home, "c.sock")
