@@ -425,6 +425,15 @@ def test_waiting_reads(env):
     assert t < 5 and kind == 9 and nxt >= head and body == b""
 
 
+def assert_in_no_file(home, secret):
+    for root, _, files in os.walk(home):
+        for name in files:
+            p = os.path.join(root, name)
+            if stat.S_ISREG(os.lstat(p).st_mode):
+                with open(p, "rb") as f:
+                    assert secret not in f.read(), p
+
+
 def test_exchange_record_and_hidden_input(env):
     env.open("s", "/bin/bash")
     path = env.socket_path("s")
@@ -448,12 +457,7 @@ def test_exchange_record_and_hidden_input(env):
     everything = b"".join(data for _, data in kw.sniff(path, -1)[2])
     assert secret not in everything and secret not in kw.output_since(path)
     assert secret.decode() not in str(kw.status(path))
-    for root, _, files in os.walk(env.home):
-        for name in files:
-            p = os.path.join(root, name)
-            if stat.S_ISREG(os.lstat(p).st_mode):
-                with open(p, "rb") as f:
-                    assert secret not in f.read(), p
+    assert_in_no_file(env.home, secret)
 
 
 def test_secret_from_a_pipe_reaches_the_shell_only(env):
@@ -468,12 +472,7 @@ def test_secret_from_a_pipe_reaches_the_shell_only(env):
     assert seen(path, b"len=%d\r\n" % len(secret), head)
     assert secret not in b"".join(data for _, data in kw.sniff(path, -1)[2])
     assert secret not in kw.output_since(path)
-    for root, _, files in os.walk(env.home):
-        for name in files:
-            p = os.path.join(root, name)
-            if stat.S_ISREG(os.lstat(p).st_mode):
-                with open(p, "rb") as f:
-                    assert secret not in f.read(), p
+    assert_in_no_file(env.home, secret)
 
 
 def test_status_says_where_input_went_and_who_has_the_terminal(env):
