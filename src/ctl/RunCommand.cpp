@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "base/Cancellation.h"
 #include "base/Durations.h"
 #include "base/StatusRecord.h"
 #include "ctl/Input.h"
@@ -15,6 +16,7 @@
 #include "text/MarkerFrame.h"
 #include "text/OscFrame.h"
 #include "text/PasteMode.h"
+#include "text/Strip.h"
 
 namespace kor {
 
@@ -41,6 +43,12 @@ RunResult notTyped(double timeoutSeconds, const std::string& waitingFor) {
   std::fprintf(stderr, "korctl: run timed out after %.1fs %s; nothing was typed\n", timeoutSeconds,
                waitingFor.c_str());
   return noOutput(124);
+}
+
+// Called off before anything was typed.
+RunResult cancelledUntyped() {
+  std::fputs("korctl: run cancelled; nothing was typed\n", stderr);
+  return noOutput(kRunCancelled);
 }
 
 // Types the interrupt character and waits for the shell to react and go quiet.
@@ -106,6 +114,13 @@ struct Collection {
     return noOutput(2);
   }
 
+  // Called off while the command runs: it gets an interrupt, the session stays usable.
+  RunResult cancelled() {
+    interruptShell(session);
+    std::fputs("korctl: run cancelled; interrupt sent\n", stderr);
+    return partial(kRunCancelled);
+  }
+
   RunResult abortParked() {
     if (noMarks()) return reportNoMarks("");  // the shell is back at its prompt
     interruptShell(session);
@@ -132,16 +147,25 @@ struct Collection {
     return partial(124);
   }
 
+  // The result of the frame, with the cursor where a read continues after it.
+  RunResult collect(Clock::time_point deadline) {
+    RunResult result = collectUntilDone(deadline);
+    result.cursor = cursor;
+    return result;
+  }
+
   // Reads output every 80 ms until the frame ends, the time limit passes, or a pasted frame
   // the shell did not start can be given up early.
-  RunResult collect(Clock::time_point deadline) {
+  RunResult collectUntilDone(Clock::time_point deadline) {
     const auto sendTime = Clock::now();
     auto lastOutput = sendTime;
     bool started = false;
     for (;;) {
       if (Clock::now() >= deadline) return timedOut();
       OutputChunk chunk;
-      if (!fetchOutput(session, cursor, chunk, false)) return noOutput(2);
+      const bool read = fetchOutput(session, cursor, chunk, false);
+      if (takeCancellation()) return cancelled();
+      if (!read) return noOutput(2);
       cursor = chunk.nextCursor;
       if (chunk.gap) {
         std::fputs("korctl: output outran the session buffer; result discarded (read it with `korctl read` or "
@@ -194,6 +218,7 @@ bool settleBeforeTyping(const Endpoint& session, Clock::time_point deadline, dou
       return false;
     }
     if (!settled.busy) return true;
+    if (cancellationPending()) return true;  // the caller takes it up before typing
     if (Clock::now() >= deadline) {
       result = notTyped(timeoutSeconds,
                         "waiting for the shell of session '" + session.name + "' to finish an earlier command");
@@ -212,6 +237,10 @@ bool waitForTurn(const Endpoint& session, Clock::time_point deadline, double tim
     case LockResult::kTimedOut:
       result = notTyped(timeoutSeconds, "waiting for another run on session '" + session.name + "' to finish");
       return false;
+    case LockResult::kCancelled:
+      takeCancellation();
+      result = cancelledUntyped();
+      return false;
     case LockResult::kFailed:
       break;
   }
@@ -221,6 +250,10 @@ bool waitForTurn(const Endpoint& session, Clock::time_point deadline, double tim
 }
 
 }  // namespace
+
+std::string shownOutput(const RunResult& result, bool strip) {
+  return strip ? stripAnsi(result.output) : result.output;
+}
 
 bool isBlankCommand(const std::string& cmd) {
   return cmd.find_first_not_of(" \t\n\r") == std::string::npos;
@@ -282,6 +315,7 @@ RunResult runCommand(const Endpoint& session, const std::string& cmd, Framing fr
   const ShellTraits traits = traitsFor(session, framing);
   SettleResult settled;
   if (!settleBeforeTyping(session, deadline, timeoutSeconds, settled, result)) return result;
+  if (takeCancellation()) return cancelledUntyped();
   if (Clock::now() >= deadline) return notTyped(timeoutSeconds, "before the command could be typed");
 
   const bool pasteOk = framing != kFramingMark && traits.pasteCapable && settled.pasteOn &&

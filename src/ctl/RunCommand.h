@@ -16,12 +16,23 @@ struct RunResult {
   // Its bytes, verbatim; after a time-out (124) or an abort (125) what the command printed
   // before run gave up (cleaned as a whole output is), possibly nothing.
   std::string output;
+  // Where a read of the session's output continues after the run: the next cursor after the
+  // last output read while collecting; -1 when nothing was typed.
+  long long cursor = -1;
 };
+
+// The status of a run called off through base/Cancellation.h (korctl mcp's tool calls; the
+// command line never calls a run off).
+constexpr int kRunCancelled = 130;
 
 // Runs cmd and collects its result; failures are reported on standard error as they happen.
 // A blank command runs nothing: status 0, ran false. Runs on one session take turns (RunLock);
-// the time limit counts from the start, the wait for the turn included.
+// the time limit counts from the start, the wait for the turn included. A cancelled run
+// (base/Cancellation.h) types nothing more: once its frame is typed it interrupts the command.
 RunResult runCommand(const Endpoint& session, const std::string& cmd, Framing framing, double timeoutSeconds);
+
+// The output as `run` prints it: verbatim, or as `read --strip` shows it.
+std::string shownOutput(const RunResult& result, bool strip);
 
 // Only spaces, tabs, line feeds and carriage returns (or nothing): nothing is run.
 bool isBlankCommand(const std::string& cmd);

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/Cancellation.h"
+
 namespace kor {
 
 namespace {
@@ -50,6 +52,7 @@ LockResult takeRunLock(const Endpoint& session, std::chrono::steady_clock::time_
       error = path + ": " + std::strerror(errno);
       return LockResult::kFailed;
     }
+    if (cancellationPending()) return LockResult::kCancelled;
     if (std::chrono::steady_clock::now() >= deadline) return LockResult::kTimedOut;
     usleep(kLockRetry);
   }

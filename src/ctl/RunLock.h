@@ -22,11 +22,11 @@ struct RunLock {
   int fd = -1;
 };
 
-enum class LockResult { kTaken, kTimedOut, kFailed };
+enum class LockResult { kTaken, kTimedOut, kCancelled, kFailed };
 
-// Waits for the lock until deadline. kFailed when the file cannot be opened or is not a
-// regular file of ours with one link (opened without following a symbolic link): error says
-// why.
+// Waits for the lock until deadline, or until the work is cancelled (base/Cancellation.h).
+// kFailed when the file cannot be opened or is not a regular file of ours with one link
+// (opened without following a symbolic link): error says why.
 LockResult takeRunLock(const Endpoint& session, std::chrono::steady_clock::time_point deadline, RunLock& lock,
                        std::string& error);
 

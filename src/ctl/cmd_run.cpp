@@ -5,7 +5,6 @@
 #include "base/StdoutWriter.h"
 #include "ctl/CommandTable.h"
 #include "ctl/RunCommand.h"
-#include "text/Strip.h"
 
 namespace kor {
 
@@ -48,8 +47,7 @@ int execute(const Invocation& call) {
                                       call.args["timeout"].as<double>());
   // A run that gave up prints what the command printed until then (often nothing).
   if (result.output.empty()) return result.status;
-  const std::string output = call.args.count("strip") ? stripAnsi(result.output) : result.output;
-  return writeStdout(output) ? result.status : 2;
+  return writeStdout(shownOutput(result, call.args.count("strip") > 0)) ? result.status : 2;
 }
 
 }  // namespace
