@@ -26,7 +26,8 @@ enum class LockResult { kTaken, kTimedOut, kCancelled, kFailed };
 
 // Waits for the lock until deadline, or until the work is cancelled (base/Cancellation.h).
 // kFailed when the file cannot be opened or is not a regular file of ours with one link
-// (opened without following a symbolic link): error says why.
+// (opened without following a symbolic link): error says why. A file removed while we waited
+// for it is left for the one under the name.
 LockResult takeRunLock(const Endpoint& session, std::chrono::steady_clock::time_point deadline, RunLock& lock,
                        std::string& error);
 

@@ -5,6 +5,7 @@ import os
 import re
 import shutil
 import struct
+import subprocess
 import tempfile
 import threading
 import time
@@ -12,6 +13,7 @@ import time
 import pytest
 
 from fakedaemon import Error, Reply, read_reply
+from harness import wait_for
 
 OFF, ON = b"\x1b[?2004l", b"\x1b[?2004h"
 
@@ -249,6 +251,37 @@ def test_a_time_limit_spent_waiting_for_the_lock_types_nothing(env):
     assert (r.returncode, r.stdout) == (124, b"")
     assert r.stderr == (b"korctl: run timed out after 0.5s waiting for another run on session 's' to finish; "
                         b"nothing was typed\n")
+    assert shell.inputs == []
+
+
+def holds_file(pid, path):
+    fds = "/proc/%d/fd" % pid
+    try:
+        return any(os.readlink(os.path.join(fds, fd)) == path for fd in os.listdir(fds))
+    except OSError:
+        return False
+
+
+def test_a_lock_file_removed_while_a_run_waits_on_it_is_not_taken(env):
+    # gc removes the lock file of a session that ended long ago; a run that was waiting on the
+    # removed file must take the lock under the name, which another run may hold meanwhile.
+    shell = FakeShell(env, marker_shell(b"out\r\n", b"0"), history=ON + b"$ ")
+    path = os.path.join(env.control, "s.runlock")
+    removed = hold_run_lock(env)
+    run = subprocess.Popen([env.binary, "run", "s", "echo out", "--framing", "mark", "--timeout", "2"],
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env.env)
+    try:
+        assert wait_for(lambda: holds_file(run.pid, path))
+        os.unlink(path)
+        current = hold_run_lock(env)
+        removed.close()
+        out, err = run.communicate(timeout=60)
+    finally:
+        run.kill()
+        run.wait()
+    current.close()
+    assert (run.returncode, out) == (124, b""), err
+    assert b"waiting for another run" in err
     assert shell.inputs == []
 
 
