@@ -240,10 +240,10 @@ def test_concurrent_runs_take_turns(session):
     first = subprocess.Popen([session.env.binary, "run", "s", "sleep 1; echo A-done"], stdout=subprocess.PIPE,
                              stderr=subprocess.PIPE, env=session.env.env)
     time.sleep(0.3)
-    second = session.run("echo B-done")
+    second = session.run("echo B-done; false")  # each its own status too
     out, err = first.communicate(timeout=120)
     assert (out, first.returncode) == (b"A-done\r\n", 0), err
-    assert_result(second, b"B-done\r\n", 0)
+    assert_result(second, b"B-done\r\n", 1)
 
 
 @pytest.mark.parametrize("key", ["bash", "fish-osc"])
