@@ -251,8 +251,9 @@ bool waitForTurn(const Endpoint& session, Clock::time_point deadline, double tim
 
 }  // namespace
 
-std::string shownOutput(const RunResult& result, bool strip) {
-  return strip ? stripAnsi(result.output) : result.output;
+std::string shownOutput(std::string output, bool strip) {
+  if (strip) return stripAnsi(output);
+  return output;
 }
 
 bool isBlankCommand(const std::string& cmd) {

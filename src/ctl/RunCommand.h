@@ -31,8 +31,9 @@ constexpr int kRunCancelled = 130;
 // (base/Cancellation.h) types nothing more: once its frame is typed it interrupts the command.
 RunResult runCommand(const Endpoint& session, const std::string& cmd, Framing framing, double timeoutSeconds);
 
-// The output as `run` prints it: verbatim, or as `read --strip` shows it.
-std::string shownOutput(const RunResult& result, bool strip);
+// A run's output as `run` prints it: verbatim, or as `read --strip` shows it (pass it moved:
+// verbatim it is handed back without a copy).
+std::string shownOutput(std::string output, bool strip);
 
 // Only spaces, tabs, line feeds and carriage returns (or nothing): nothing is run.
 bool isBlankCommand(const std::string& cmd);

@@ -1,6 +1,7 @@
 // korctl run NAME CMD: runs one shell command in the session, prints its output verbatim and
 // exits with its exit status.
 #include <cstdio>
+#include <utility>
 
 #include "base/StdoutWriter.h"
 #include "ctl/CommandTable.h"
@@ -43,11 +44,11 @@ int execute(const Invocation& call) {
     std::fprintf(stderr, "korctl run: unknown --framing '%s' (want auto|osc133|mark)\n", framingWord.c_str());
     return 2;
   }
-  const RunResult result = runCommand(resolveEndpoint(call.name), call.args["CMD"].as<std::string>(), framing,
+  RunResult result = runCommand(resolveEndpoint(call.name), call.args["CMD"].as<std::string>(), framing,
                                       call.args["timeout"].as<double>());
   // A run that gave up prints what the command printed until then (often nothing).
   if (result.output.empty()) return result.status;
-  return writeStdout(shownOutput(result, call.args.count("strip") > 0)) ? result.status : 2;
+  return writeStdout(shownOutput(std::move(result.output), call.args.count("strip") > 0)) ? result.status : 2;
 }
 
 }  // namespace
