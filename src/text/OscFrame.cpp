@@ -178,7 +178,9 @@ OscResult OscScanner::result(const std::string& text) const {
   if (!endFound) return out;
   out.found = true;
   out.exitCode = end.exitCode;
-  out.output = cleanCapture(text.substr(outFrom, end.start - outFrom));
+  size_t from, to;
+  captureBounds(text, outFrom, end.start, from, to);
+  out.output = text.substr(from, to - from);
   return out;
 }
 
@@ -251,13 +253,12 @@ size_t trimPartialLineMarker(const std::string& text, size_t start, size_t end) 
   return skipSgrBack(text, start, q - 1);
 }
 
-std::string cleanCapture(const std::string& text) {
-  const size_t n = text.size();
-  size_t start = 0;
-  for (size_t next; (next = skipNoise(text, start, n, true)) > start;) start = next;
+void captureBounds(const std::string& text, size_t from, size_t to, size_t& start, size_t& end) {
+  start = from;
+  for (size_t next; (next = skipNoise(text, start, to, true)) > start;) start = next;
   std::vector<size_t> escs;
-  for (size_t p = nextEsc(text, start); p != std::string::npos; p = nextEsc(text, p + 1)) escs.push_back(p);
-  size_t end = n;
+  for (size_t p = nextEsc(text, start); p != std::string::npos && p < to; p = nextEsc(text, p + 1)) escs.push_back(p);
+  end = to;
   while (end > start) {
     while (!escs.empty() && escs.back() >= end) escs.pop_back();
     if (escs.empty()) break;
@@ -275,6 +276,11 @@ std::string cleanCapture(const std::string& text) {
     if (m == end) break;
     end = m;
   }
+}
+
+std::string cleanCapture(const std::string& text) {
+  size_t start, end;
+  captureBounds(text, 0, text.size(), start, end);
   return text.substr(start, end - start);
 }
 

@@ -43,6 +43,8 @@ bool oscStarted(const std::string& text);
 // a partial-line marker). Leading noise also takes a run of SGR sequences and character-set
 // designations up to its last attribute reset: nothing visible stays in effect from it.
 std::string cleanCapture(const std::string& text);
+// The same for the capture text[from, to): what is left of it is text[start, end).
+void captureBounds(const std::string& text, size_t from, size_t to, size_t& start, size_t& end);
 // Past the noise item that begins at pos and ends at or before end, or pos when none does.
 size_t skipNoise(const std::string& text, size_t pos, size_t end, bool leading);
 // The end of text[start, end) once a partial-line marker at its end has been cut off.

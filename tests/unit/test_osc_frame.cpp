@@ -120,7 +120,15 @@ TEST(OscFrame, CleanCaptureEnds) {
       {"\x1b[30m\x1b(Btext", "\x1b[30m\x1b(Btext"},                    // no reset: kept
       {"\x1b[1mx\x1b[0mtext", "\x1b[1mx\x1b[0mtext"},                  // a visible byte ends the run
   };
-  for (const Case& c : cases) EXPECT_EQ(cleanCapture(c.in), c.out) << c.in;
+  for (const Case& c : cases) {
+    EXPECT_EQ(cleanCapture(c.in), c.out) << c.in;
+    // The same capture inside a larger text: nothing before or after it counts, not even
+    // bytes that would end a sequence it leaves open.
+    const std::string before = "p\x1b[", after = "m\a\x1b\\ \r";
+    size_t start = 0, end = 0;
+    captureBounds(before + c.in + after, before.size(), before.size() + c.in.size(), start, end);
+    EXPECT_EQ((before + c.in + after).substr(start, end - start), c.out) << c.in;
+  }
 }
 
 TEST(OscFrame, NoiseAndPartialLinePrimitives) {
