@@ -18,8 +18,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A waiting read waits this long at most before it asks again.
-constexpr long long kMaxWaitMs = 10000;
 // After a search over more text than this, the next waits a pause: at least 100 ms, and at
 // least as long as that search took, so such searches take half the time at most.
 constexpr size_t kLongSearch = 64 * 1024;
@@ -140,9 +138,7 @@ ExpectResult expectPattern(const Endpoint& session, const ExpectRequest& request
     if (now >= deadline) return timedOut();
     // A waiting read returns once output arrives; it waits no longer than the time limit, nor
     // past the time a search put off is due.
-    const long long wait = std::chrono::duration_cast<milliseconds>(search.waitUntil(deadline) - now).count();
-    const uint32_t waitMs = wait > 0 ? static_cast<uint32_t>(std::min<long long>(wait, kMaxWaitMs)) : 0;
-    if (!streamOutput(reader, cursor, waitMs, sink, false)) return withStatus(2);
+    if (!streamOutput(reader, cursor, waitMillis(search.waitUntil(deadline) - now), sink, false)) return withStatus(2);
     const std::string& text = stripper.text();
     SearchResult result;
     try {

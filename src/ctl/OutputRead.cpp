@@ -86,6 +86,13 @@ bool streamOutput(OutputReader& reader, long long cursor, uint32_t waitMs, const
   return fd >= 0 && receiveOutput(reader, fd, sink, quiet, failure);
 }
 
+uint32_t waitMillis(std::chrono::steady_clock::duration left) {
+  constexpr long long kLongestWaitMs = 10000;
+  if (left <= std::chrono::steady_clock::duration::zero()) return 0;
+  const long long ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+  return static_cast<uint32_t>(std::min(ms, kLongestWaitMs));
+}
+
 ChunkSink chunkSink(OutputChunk& chunk) {
   chunk.data.clear();
   ChunkSink sink;

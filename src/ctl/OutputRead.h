@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -54,6 +55,9 @@ bool streamOutput(OutputReader& reader, long long cursor, uint32_t waitMs, const
 // request sent (the descriptor, or -1 after the messages), then the reply read into sink.
 int sendOutputRead(OutputReader& reader, long long cursor, uint32_t waitMs, bool quiet);
 bool receiveOutput(OutputReader& reader, int fd, const ChunkSink& sink, bool quiet, ReplyFailure* failure = nullptr);
+// The wait of a waiting read that is to end by a time `left` from now: whole milliseconds,
+// rounded up so a wait never ends early (at least 1, at most 10 s), 0 when none is left.
+uint32_t waitMillis(std::chrono::steady_clock::duration left);
 // A sink that fills chunk, reusing its buffer.
 ChunkSink chunkSink(OutputChunk& chunk);
 // The same into chunk, whose buffer is reused from read to read.

@@ -81,9 +81,7 @@ int readSettle(const Endpoint& session, long long cursor, bool strip, double tim
   while (Clock::now() < deadline) {
     const auto now = Clock::now();
     const auto until = seen ? std::min(deadline, lastOutput + quiet + milliseconds(1)) : deadline;
-    const auto wait = std::chrono::duration_cast<milliseconds>(until - now).count();
-    const uint32_t waitMs = wait > 0 ? static_cast<uint32_t>(std::min<long long>(wait, kFollowWaitMs)) : 0;
-    if (streamReply(reader, cursor, waitMs, printer, false) != Streamed::kOk) return 1;
+    if (streamReply(reader, cursor, waitMillis(until - now), printer, false) != Streamed::kOk) return 1;
     cursor = printer.header.nextCursor;
     if (printer.bytesSeen > 0) {
       seen = true;
