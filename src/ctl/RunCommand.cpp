@@ -2,8 +2,10 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <utility>
 
 #include "base/Cancellation.h"
 #include "base/Durations.h"
@@ -64,26 +66,32 @@ struct Collection {
   const bool pasteOk;
   const double timeoutSeconds;
   const bool marksBefore;  // the output before the frame held OSC 133 marks
+  OutputReader reader;
   long long cursor;
   MarkerScanner marker;
   OscScanner osc;
   ParkedSearch parked;
   std::string accumulated;
 
-  // The frame's end has been seen: the result is in `result`.
+  // The frame's end has been seen: the result is in `result`, its output cut out of
+  // `accumulated` in place (which is then gone).
   bool ended(RunResult& result) {
+    size_t from, to;
     if (traits.oscMarks) {
       osc.scan(accumulated);
       if (!osc.endFound) return false;
-      const OscResult found = osc.result(accumulated);
-      result.output = found.output;
-      result.status = found.exitCode;
+      captureBounds(accumulated, osc.outFrom, osc.end.start, from, to);
+      result.status = osc.end.exitCode;
     } else {
       marker.scan(accumulated);
       if (!marker.endFound) return false;
-      result.output = accumulated.substr(marker.outStart, marker.endPos - marker.outStart);
+      from = marker.outStart;
+      to = marker.endPos;
       result.status = marker.exitCode;
     }
+    accumulated.resize(to);
+    accumulated.erase(0, from);
+    result.output = std::move(accumulated);
     result.ran = true;
     return true;
   }
@@ -154,29 +162,42 @@ struct Collection {
     return result;
   }
 
-  // Reads output every 80 ms until the frame ends, the time limit passes, or a pasted frame
-  // the shell did not start can be given up early.
+  // Reads the output as it comes (parked in the daemon's waiting read where it serves one, else
+  // every 80 ms) until the frame ends, the time limit passes, or a pasted frame the shell did
+  // not start can be given up early. The bytes go straight into `accumulated`.
   RunResult collectUntilDone(Clock::time_point deadline) {
     const auto sendTime = Clock::now();
     auto lastOutput = sendTime;
-    bool started = false;
+    bool started = false, gap = false;
+    ChunkSink sink;
+    sink.header = [this, &gap](const CursorReplyHeader& header) {
+      cursor = header.nextCursor;
+      gap = header.gap;
+      return true;
+    };
+    sink.bytes = [this, &gap](const char* data, size_t length) {
+      if (!gap) accumulated.append(data, length);  // a gap discards the result anyway
+      return true;
+    };
     for (;;) {
-      if (Clock::now() >= deadline) return timedOut();
-      OutputChunk chunk;
-      const bool read = fetchOutput(session, cursor, chunk, false);
+      const auto now = Clock::now();
+      if (now >= deadline) return timedOut();
+      // A pasted marker frame that has not started may be given up once both its grace after
+      // sending and the silence after its last output have passed: wait no longer than that.
+      auto until = deadline;
+      if (pasteOk && !started && !traits.oscMarks)
+        until = std::min(until, std::max(sendTime + kStartGrace, lastOutput + kStartSilence) + milliseconds(1));
+      const size_t before = accumulated.size();
+      const bool read = streamOutput(reader, cursor, waitMillis(until - now), sink, false);
       if (takeCancellation()) return cancelled();
       if (!read) return noOutput(2);
-      cursor = chunk.nextCursor;
-      if (chunk.gap) {
+      if (gap) {
         std::fputs("korctl: output outran the session buffer; result discarded (read it with `korctl read` or "
                    "raise the session's scrollback)\n",
                    stderr);
         return noOutput(2);
       }
-      if (!chunk.data.empty()) {
-        lastOutput = Clock::now();
-        accumulated += chunk.data;
-      }
+      if (accumulated.size() > before) lastOutput = Clock::now();
       RunResult result;
       if (ended(result)) return result;
       if (pasteOk) {
@@ -184,12 +205,11 @@ struct Collection {
         if (!started) started = frameStarted();
         if (!started) {
           if (isParked) return abortParked();
-          const auto now = Clock::now();
-          if (now - sendTime > kStartGrace && !traits.oscMarks && now - lastOutput > kStartSilence)
-            return abortParked();
+          const auto t = Clock::now();
+          if (t - sendTime > kStartGrace && !traits.oscMarks && t - lastOutput > kStartSilence) return abortParked();
         }
       }
-      usleep(kCollectSleep);
+      if (!reader.waitRead) usleep(kCollectSleep);
     }
   }
 };
@@ -329,8 +349,11 @@ RunResult runCommand(const Endpoint& session, const std::string& cmd, Framing fr
                                             : buildMarkerFrame(cmd, token, pasteOk, statusRef, pasteWord);
   if (sendInput(session, frame, false) != 0) return noOutput(2);
 
-  Collection collection{session,       traits,           pasteOk,       timeoutSeconds, settled.oscMarks,
-                        settled.cursor, MarkerScanner(token), OscScanner(), ParkedSearch(), std::string()};
+  OutputReader reader{session};
+  noteStatusRecord(reader, settled.record);  // whether the daemon serves waiting reads
+  Collection collection{session,        traits,         pasteOk,       timeoutSeconds, settled.oscMarks,
+                        reader,         settled.cursor, MarkerScanner(token), OscScanner(), ParkedSearch(),
+                        std::string()};
   return collection.collect(deadline);
 }
 

@@ -12,7 +12,7 @@ import time
 
 import pytest
 
-from fakedaemon import Error, Reply, read_reply
+from fakedaemon import Error, Reply, read_reply, served_read_reply
 from harness import wait_for
 
 OFF, ON = b"\x1b[?2004l", b"\x1b[?2004h"
@@ -26,6 +26,7 @@ class FakeShell:
         self.out = bytearray(history)
         self.status = status  # more status-record lines
         self.inputs = []
+        self.waits = []  # the wait of every waiting read, in ms
         self.react = react
         self.fail_reads = False
         self.fail_reads_after_input = fail_reads_after_input
@@ -33,6 +34,15 @@ class FakeShell:
         self.daemon = env.fake(name, handler=self.handle, path=path)
 
     def handle(self, kind, payload):
+        if kind == 9:  # a waiting read: answered once there is output past its cursor, or its wait is over
+            _, cursor, wait_ms = struct.unpack(">BqI", payload)
+            self.waits.append(wait_ms)
+            until = time.monotonic() + wait_ms / 1000
+            while len(self.out) <= max(cursor, 0) and time.monotonic() < until:
+                time.sleep(0.005)
+            with self.lock:
+                cursor = max(cursor, 0)
+                return served_read_reply(len(self.out), bytes(self.out[cursor:]))
         with self.lock:
             if kind == 4:
                 return Reply(b"headCursor=%d\nconnected=1\n" % len(self.out) + self.status)
@@ -376,3 +386,28 @@ def test_an_unreachable_session_is_one_message(env, args):
     r = env.korctl(*args)
     assert r.returncode == 2
     assert r.stderr == b"korctl: cannot reach session 'nosuch' (No such file or directory)\n"
+
+
+WAIT_READS = b"waitRead=1\n"
+
+
+def test_collection_waits_in_a_daemon_that_serves_waiting_reads(env):
+    shell = FakeShell(env, marker_shell(b"out\r\n", b"4"), history=ON + b"$ ", status=WAIT_READS)
+    r = env.korctl("run", "s", "echo out", "--framing", "mark", "--timeout", "20")
+    assert (r.returncode, r.stdout, r.stderr) == (4, b"out\r\n", b"")
+    assert 3 not in shell.daemon.types()[shell.daemon.types().index(1):]  # after the frame: waiting reads only
+    assert shell.waits and all(0 < w <= 10000 for w in shell.waits)
+
+
+def test_waiting_reads_end_in_time_for_a_pasted_frame_to_be_given_up(env):
+    # A pasted marker frame the shell never starts is given up 2 s after sending (400 ms after
+    # its last output): no waiting read may outlast that, whatever the time limit.
+    shell = FakeShell(env, lambda f: b"^C\r\n" + ON + b"$ " if f == b"\x03" else b"", history=ON + b"$ ",
+                      status=WAIT_READS)
+    with open(os.path.join(env.control, "s.framing"), "w") as f:
+        f.write("1 0 0\n")
+    started = time.monotonic()
+    r = env.korctl("run", "s", "echo hi", "--timeout", "30")
+    assert r.returncode == 125, r.stderr
+    assert time.monotonic() - started < 6
+    assert shell.inputs[-1] == b"\x03"
