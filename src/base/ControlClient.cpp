@@ -11,10 +11,15 @@
 #include <stdexcept>
 
 #include "base/Paths.h"
+#include "base/PeerCredentials.h"
 #include "base/RawSocketUtils.h"
 #include "base/SocketAddress.h"
 
 namespace kor {
+
+namespace {
+constexpr uid_t kUnknownPeer = static_cast<uid_t>(-1);
+}  // namespace
 
 int connectSocketPath(const std::string& path) {
   int fd = socket(AF_UNIX, SOCK_STREAM, 0);
@@ -36,7 +41,37 @@ int connectSocketPath(const std::string& path) {
 
 Endpoint resolveEndpoint(const std::string& name) { return Endpoint{name, resolveSocketPath(name)}; }
 
-int connectControl(const Endpoint& endpoint) { return connectSocketPath(endpoint.path); }
+ControlConnection openControl(const Endpoint& endpoint) {
+  ControlConnection connection;
+  connection.path = endpoint.path;
+  int fd = connectSocketPath(connection.path);
+  if (fd < 0) {
+    connection.error = errno;
+    return connection;
+  }
+  uid_t uid = kUnknownPeer;
+  if (!peerUid(fd, uid) || uid != geteuid()) {
+    close(fd);
+    connection.foreign = true;
+    connection.peerUid = uid;
+    connection.error = EPERM;
+    return connection;
+  }
+  connection.fd = fd;
+  return connection;
+}
+
+std::string foreignDaemonText(const ControlConnection& connection) {
+  if (connection.peerUid == kUnknownPeer) return "cannot tell which user runs the daemon at " + connection.path;
+  return "the daemon at " + connection.path + " runs as uid " + std::to_string(connection.peerUid) +
+         ", not as uid " + std::to_string(geteuid());
+}
+
+int connectControl(const Endpoint& endpoint) {
+  ControlConnection connection = openControl(endpoint);
+  if (connection.fd < 0) errno = connection.error;
+  return connection.fd;
+}
 
 bool acceptsConnections(const Endpoint& endpoint) {
   int fd = connectControl(endpoint);
@@ -100,10 +135,15 @@ void reportIoError(const std::string& name, const std::string& error) {
 
 int sendRequest(const Endpoint& endpoint, uint8_t requestType, const std::string& payload, bool quiet) {
   const std::string& name = endpoint.name;
-  int fd = connectControl(endpoint);
+  const ControlConnection connection = openControl(endpoint);
+  const int fd = connection.fd;
   if (fd < 0) {
     if (quiet) return -1;
-    int error = errno;
+    const int error = connection.error;
+    if (connection.foreign) {
+      std::fprintf(stderr, "korctl: refusing session '%s': %s\n", name.c_str(), foreignDaemonText(connection).c_str());
+      return -1;
+    }
     std::string reason = readGoneReason(name);
     if (!reason.empty())
       std::fprintf(stderr, "korctl: session '%s' ended: %s\n", name.c_str(), reason.c_str());

@@ -1,4 +1,6 @@
 #pragma once
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -17,11 +19,27 @@ struct Endpoint {
 // session name (raises when there is no home directory to find its socket in).
 Endpoint resolveEndpoint(const std::string& name);
 
-// The bare connection, used as a liveness probe; -1 with errno set on failure.
+// What connecting to a session's socket found. Only a daemon that runs as this user is
+// talked to: another user's listener at the path (a shared directory, a planted socket) is
+// refused before a single byte is sent.
+struct ControlConnection {
+  int fd = -1;           // connected to a daemon of this user, or -1
+  int error = 0;         // why not (errno of the failed step; EPERM for another user's daemon)
+  bool foreign = false;  // a daemon of another user answered
+  uid_t peerUid = 0;     // that user
+  std::string path;      // the socket path connected to
+};
+ControlConnection openControl(const Endpoint& endpoint);
+// "the daemon at PATH runs as uid N, not as uid M" for a foreign connection.
+std::string foreignDaemonText(const ControlConnection& connection);
+
+// The checked connection, used as a liveness probe; -1 with errno set on failure (EPERM when
+// the daemon there runs as another user).
 int connectControl(const Endpoint& endpoint);
+// The bare connection to a socket path, with no check of who listens.
 int connectSocketPath(const std::string& path);
-// Whether the session's socket accepts a connection (closed again at once, nothing sent);
-// when not, errno says why.
+// Whether a daemon of this user accepts connections on the session's socket (closed again at
+// once, nothing sent); when not, errno says why.
 bool acceptsConnections(const Endpoint& endpoint);
 
 // One request/reply exchange on a fresh connection. Prints its own failure messages unless

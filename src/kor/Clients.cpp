@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "base/FdIo.h"
+#include "base/PeerCredentials.h"
 
 namespace kor {
 
@@ -23,6 +24,11 @@ void acceptClients(int listenFd, std::list<Client>& clients) {
   for (int i = 0; i < 64; ++i) {
     int fd = accept(listenFd, nullptr, nullptr);
     if (fd < 0) return;
+    uid_t uid = 0;
+    if (!peerUid(fd, uid) || uid != geteuid()) {  // only our own user talks to this session
+      close(fd);
+      continue;
+    }
     setNonBlockingAndCloseOnExec(fd);
     Client client;
     client.fd = fd;

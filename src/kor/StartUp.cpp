@@ -111,7 +111,10 @@ Program sessionProgram(const KorOptions& options) {
 // raises when one with another host holds it.
 bool alreadyRunning(const KorOptions& options, const std::string& socketPath) {
   const Endpoint endpoint{options.name, socketPath};
-  if (!acceptsConnections(endpoint)) return false;
+  const ControlConnection probe = openControl(endpoint);
+  if (probe.foreign) throw std::runtime_error("not replacing " + socketPath + ": " + foreignDaemonText(probe));
+  if (probe.fd < 0) return false;
+  close(probe.fd);
   uint8_t type = 0;
   std::string record;
   std::string host;
@@ -129,6 +132,8 @@ void takeSocket(ControlFiles& files) {
   struct stat st;
   if (lstat(files.socketPath.c_str(), &st) == 0) {
     if (!S_ISSOCK(st.st_mode)) throw std::runtime_error(files.socketPath + " exists and is not a socket");
+    if (st.st_uid != geteuid())
+      throw std::runtime_error("not replacing " + files.socketPath + ": it belongs to uid " + std::to_string(st.st_uid));
     unlink(files.socketPath.c_str());  // left behind by a daemon that is gone
   }
   if (files.hasGoneFile) unlink(goneFilePath(files.name).c_str());

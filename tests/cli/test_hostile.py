@@ -1,0 +1,125 @@
+"""Hostile neighbours: another user's socket where a session should be, other users connecting
+to a session, planted links, a full disk and hostile names."""
+import os
+import shutil
+import socket
+import struct
+import subprocess
+import tempfile
+import time
+
+import pytest
+
+from harness import KOR, wait_for
+import kor_wire as kw
+
+PY = "/usr/bin/python3"
+NOBODY = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"]
+
+# Answers every request like a daemon (a status record for status requests) and prints, at the
+# end, how many bytes each connection sent.
+LISTENER = r"""
+import os, signal, socket, struct, sys
+path = sys.argv[1]
+server = socket.socket(socket.AF_UNIX)
+server.bind(path)
+os.chmod(path, 0o777)
+server.listen(16)
+counts = []
+signal.signal(signal.SIGTERM, lambda *a: (print(counts, flush=True), os._exit(0)))
+while True:
+    conn, _ = server.accept()
+    conn.settimeout(2)
+    data = b""
+    try:
+        while len(data) < 5 or len(data) < 5 + struct.unpack(">I", data[1:5])[0]:
+            chunk = conn.recv(65536)
+            if not chunk:
+                break
+            data += chunk
+        conn.sendall(struct.pack(">BI", 4, 30) + b"host=localhost\nconnected=1\n\0\0\0")
+    except OSError:
+        pass
+    counts.append(len(data))
+    conn.close()
+"""
+
+
+@pytest.fixture
+def shared_dir():
+    """A directory every user may create files in, like /tmp."""
+    path = tempfile.mkdtemp(prefix="ks", dir="/tmp")
+    os.chmod(path, 0o1777)
+    yield path
+    shutil.rmtree(path, ignore_errors=True)
+
+
+@pytest.fixture
+def foreign_listener(shared_dir):
+    """A listener run as nobody on a socket in the shared directory; .counts() stops it and
+    returns the number of bytes each connection sent."""
+    path = os.path.join(shared_dir, "x.sock")
+    proc = subprocess.Popen(NOBODY + [PY, "-c", LISTENER, path], stdout=subprocess.PIPE)
+    assert wait_for(lambda: os.path.exists(path), 10)
+
+    class Listener:
+        socket_path = path
+
+        @staticmethod
+        def counts():
+            proc.terminate()
+            return eval(proc.communicate(timeout=10)[0] or b"[]")
+
+    yield Listener
+    proc.kill()
+    proc.wait()
+
+
+@pytest.mark.parametrize("args, stdin", [
+    (["info", "{path}"], b""),
+    (["writeln", "{path}", "ls"], b""),
+    (["key", "{path}", "enter"], b""),
+    (["run", "{path}", "--framing", "mark", "echo hi"], b""),
+])
+def test_another_users_socket_gets_not_one_byte(env, foreign_listener, args, stdin):
+    path = foreign_listener.socket_path
+    r = env.korctl(*[a.format(path=path) for a in args], input=stdin)
+    assert r.returncode != 0
+    assert (b"korctl: refusing session '%s': the daemon at %s runs as uid 65534, not as uid %d\n"
+            % (path.encode(), path.encode(), os.geteuid())) in r.stderr, r.stderr
+    assert foreign_listener.counts() == [0] * len(foreign_listener.counts())
+
+
+@pytest.mark.e2e
+def test_open_refuses_another_users_socket_and_leaves_it(env, foreign_listener):
+    path = foreign_listener.socket_path
+    r = env.korctl("open", "x", "localhost", "--shell", "/bin/sh", "--ctl-socket", path)
+    assert r.returncode == 1, r.stderr
+    assert b"not replacing %s: the daemon at %s runs as uid 65534" % (path.encode(), path.encode()) in r.stderr
+    assert os.stat(path).st_uid == 65534
+    assert foreign_listener.counts() == [0] * len(foreign_listener.counts())
+
+
+@pytest.mark.e2e
+def test_open_refuses_another_users_stale_socket(env, shared_dir):
+    path = os.path.join(shared_dir, "x.sock")
+    subprocess.run(NOBODY + [PY, "-c", "import socket,sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])",
+                             path], check=True)
+    r = env.korctl("open", "x", "localhost", "--shell", "/bin/sh", "--ctl-socket", path)
+    assert r.returncode == 1
+    assert b"not replacing %s: it belongs to uid 65534" % path.encode() in r.stderr
+    assert os.stat(path).st_uid == 65534
+
+
+@pytest.mark.e2e
+def test_daemon_drops_other_users_without_a_reply(env, shared_dir):
+    path = os.path.join(shared_dir, "s.sock")
+    env.open("s", "/bin/sh", "--ctl-socket", path)
+    os.chmod(path, 0o666)  # as if the user had opened it up: the daemon still says no
+    probe = ("import socket,struct,sys\n"
+             "s = socket.socket(socket.AF_UNIX); s.settimeout(10); s.connect(sys.argv[1])\n"
+             "try:\n  s.sendall(struct.pack('>BI', 4, 0)); print(len(s.recv(100)))\n"
+             "except OSError as e:\n  print(type(e).__name__)\n")
+    r = subprocess.run(NOBODY + [PY, "-c", probe, path], stdout=subprocess.PIPE, timeout=20)
+    assert r.stdout.strip() in (b"0", b"ConnectionResetError", b"BrokenPipeError"), r.stdout
+    assert kw.status(path)["connected"] == "1"
