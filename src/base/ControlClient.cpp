@@ -10,6 +10,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "base/FdIo.h"
 #include "base/Paths.h"
 #include "base/PeerCredentials.h"
 #include "base/RawSocketUtils.h"
@@ -157,8 +158,13 @@ int sendRequest(const Endpoint& endpoint, uint8_t requestType, const std::string
                                " bytes does not fit the 32-bit length field");
     }
     std::string header = encodeFrameHeader(requestType, static_cast<uint32_t>(payload.size()));
-    RawSocketUtils::writeAll(fd, header.data(), header.size());
-    if (!payload.empty()) RawSocketUtils::writeAll(fd, payload.data(), payload.size());
+    if (!writeFully(fd, header.data(), header.size()) || (!payload.empty() && !writeFully(fd, payload.data(), payload.size()))) {
+      // A daemon that refuses a request may answer and close before it is all written: its
+      // answer is still there to read.
+      const int error = errno;
+      char first;
+      if (recv(fd, &first, 1, MSG_PEEK | MSG_DONTWAIT) != 1) RawSocketUtils::writeFailed(error);
+    }
   } catch (const std::exception& error) {
     if (!quiet) reportIoError(name, error.what());
     close(fd);

@@ -17,7 +17,10 @@ void RawSocketUtils::writeAll(int fd, const char* buffer, size_t length) {
   if (fd < 0) throw std::runtime_error("Invalid file descriptor for writeAll");
   // A peer that closed the socket gives a write error here, never a silent death by SIGPIPE.
   if (writeFully(fd, buffer, length)) return;
-  int error = errno;
+  writeFailed(errno);
+}
+
+void RawSocketUtils::writeFailed(int error) {
   if (error == 0) throw std::runtime_error("Cannot write to raw socket: socket closed");
   LOG(ERROR) << "Stack Trace: \n" << plainStackTrace() << "Cannot write to raw socket: " << std::strerror(error);
   throw std::runtime_error("Cannot write to raw socket");

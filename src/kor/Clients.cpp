@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -20,21 +21,69 @@ void wipe(std::string& secret) {
   secret.clear();
 }
 
-void acceptClients(int listenFd, std::list<Client>& clients) {
+size_t clientLimit() {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return kMaxClients;
+  // Room for the daemon's own descriptors and the one a refused connection needs.
+  const rlim_t reserve = 16;
+  if (limit.rlim_cur <= reserve + 1) return 1;
+  return std::min<size_t>(kMaxClients, static_cast<size_t>(limit.rlim_cur - reserve));
+}
+
+namespace {
+
+// A connection the daemon will not serve still learns why: the client reads this reply even
+// when its request no longer gets through.
+void refuse(int fd, const std::string& text) {
+  std::string frame = encodeFrameHeader(kErrorReply, static_cast<uint32_t>(text.size())) + text;
+  (void)!send(fd, frame.data(), frame.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  close(fd);
+}
+
+}  // namespace
+
+bool acceptClients(int listenFd, std::list<Client>& clients, size_t maxClients) {
   for (int i = 0; i < 64; ++i) {
     int fd = accept(listenFd, nullptr, nullptr);
-    if (fd < 0) return;
+    if (fd < 0) {
+      if (errno == EINTR || errno == ECONNABORTED) continue;
+      return !(errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM);
+    }
     uid_t uid = 0;
     if (!peerUid(fd, uid) || uid != geteuid()) {  // only our own user talks to this session
       close(fd);
+      continue;
+    }
+    if (clients.size() >= maxClients) {
+      refuse(fd, "too many connections to this session (" + std::to_string(clients.size()) + "); try again");
       continue;
     }
     setNonBlockingAndCloseOnExec(fd);
     Client client;
     client.fd = fd;
     client.lastProgress = Clock::now();
+    client.requestBy = client.lastProgress + kRequestTime;
     clients.push_back(std::move(client));
   }
+  return true;
+}
+
+size_t inputInFlight(const std::list<Client>& clients) {
+  size_t promised = 0;
+  for (const Client& client : clients) {
+    const RequestReader& reader = client.reader;
+    if (reader.state == ReadState::NeedMore && reader.headerGot == kFrameHeaderSize &&
+        (reader.type == kInput || reader.type == kHiddenInput))
+      promised += reader.length;
+  }
+  return promised;
+}
+
+size_t heldReplyBytes(const std::list<Client>& clients) {
+  size_t held = 0;
+  for (const Client& client : clients)
+    if (client.answered) held += unsentBytes(client);
+  return held;
 }
 
 bool wantsRead(const Client& client) { return !client.answered || client.reader.discard > 0; }
@@ -77,6 +126,7 @@ void queueReply(Client& client, uint8_t type, ReplyBytes payload) {
   client.reply.head.insert(0, encodeFrameHeader(type, static_cast<uint32_t>(length)));
   client.sent = 0;
   client.answered = true;
+  client.lastProgress = Clock::now();
 }
 
 void queueReply(Client& client, uint8_t type, std::string payload) {
@@ -150,7 +200,8 @@ void unpark(Client& client) {
 }
 
 Clock::time_point clientDeadline(const Client& client) {
-  return isParked(client) ? client.waitingUntil : client.lastProgress + kClientTimeout;
+  if (isParked(client)) return client.waitingUntil;
+  return wantsRead(client) ? client.requestBy : client.lastProgress + kClientTimeout;
 }
 
 void dropClient(Client& client) {

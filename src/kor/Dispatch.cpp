@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 
@@ -59,10 +60,21 @@ bool readReady(const Session& session, const WaitRead& read) {
                                  : outputReady(session.output, read.cursor);
 }
 
+// Replies waiting for their clients hold at most so much: a read reply beyond is refused.
+void limitHeldReplies(Session& session, Client& client) {
+  const size_t limit = std::max(kMaxHeldReplyBytes, 2 * session.output.limit);
+  const size_t held = heldReplyBytes(session.clients);
+  if (held <= limit) return;
+  const size_t others = held - unsentBytes(client);
+  queueError(client, "the session holds " + std::to_string(others) +
+                         " bytes of replies its clients have not taken yet; try again");
+}
+
 void answerRead(Session& session, Client& client, uint8_t readType, int64_t cursor) {
   // Every read reply says that waiting reads are served (see kWaitRead).
   queueReply(client, kWaitRead,
              readType == kSniff ? exchangeReadReply(session.exchange, cursor) : outputReadReply(session.output, cursor));
+  limitHeldReplies(session, client);
 }
 
 void serveWaitRead(Session& session, Client& client) {

@@ -26,14 +26,20 @@ std::string stopReason(const Session& session) {
   return "";
 }
 
+// Input still arriving counts against the queued-input limit from its header on.
+RequestLimits requestLimits(const Session& session) {
+  RequestLimits limits;
+  limits.queuedInput = session.terminal.inputBytes + inputInFlight(session.clients);
+  return limits;
+}
+
 // Requests that have already arrived on connections not served yet: a connection queued on the
 // listening socket would be reset when it closes, so it is taken and answered like any other.
 void serveArrivedRequests(Session& session) {
-  acceptClients(session.files.listenFd, session.clients);
+  acceptClients(session.files.listenFd, session.clients, session.maxClients);
   for (Client& client : session.clients) {
     if (client.answered || !wantsRead(client)) continue;
-    if (readClient(client, RequestLimits{session.terminal.inputBytes}) == ClientRead::Request)
-      handleRequest(session, client);
+    if (readClient(client, requestLimits(session)) == ClientRead::Request) handleRequest(session, client);
   }
 }
 
@@ -57,11 +63,15 @@ struct PollSet {
   int timeoutMs = 0;
 };
 constexpr size_t kFirstClient = 3;
+// Out of descriptors, a waiting connection keeps the listener readable: rest instead of spinning.
+constexpr auto kAcceptRest = std::chrono::milliseconds(100);
 
 PollSet pollSetFor(Session& session, Clock::time_point due) {
   PollSet set;
   const Terminal& terminal = session.terminal;
-  set.fds.push_back({session.files.listenFd, POLLIN, 0});
+  auto now = Clock::now();
+  const bool listening = now >= session.acceptAgainAt;
+  set.fds.push_back({listening ? session.files.listenFd : -1, POLLIN, 0});
   set.fds.push_back({signalPipeReadEnd(), POLLIN, 0});
   short terminalEvents = 0;
   if (terminal.masterOpen) {
@@ -69,10 +79,10 @@ PollSet pollSetFor(Session& session, Clock::time_point due) {
     if (!terminal.input.empty()) terminalEvents |= POLLOUT;
   }
   set.fds.push_back({terminal.masterOpen ? terminal.master : -1, terminalEvents, 0});
-  auto now = Clock::now();
   auto wake = now + std::chrono::seconds(1);
   if (session.ending && session.endBy < wake) wake = session.endBy;
   if (due < wake) wake = due;
+  if (!listening && session.acceptAgainAt < wake) wake = session.acceptAgainAt;
   for (Client& client : session.clients) {
     short events = 0;
     if (replyPending(client)) events |= POLLOUT;
@@ -91,7 +101,7 @@ bool serveClient(Session& session, Client& client, short revents) {
   bool keep = true;
   if (revents & (POLLIN | POLLHUP | POLLERR)) {
     if (wantsRead(client)) {
-      ClientRead read = readClient(client, RequestLimits{session.terminal.inputBytes});
+      ClientRead read = readClient(client, requestLimits(session));
       if (read == ClientRead::Request) handleRequest(session, client);
       keep = read != ClientRead::Drop;
     } else if (!(revents & POLLIN)) {
@@ -128,12 +138,14 @@ void servePass(Session& session) {
   // Input queued by this pass goes out at once when the terminal takes it.
   if (session.terminal.masterOpen && !session.terminal.input.empty()) writeTerminal(session);
   answerWaiters(session, false);  // what that input added to the exchange record
-  if (set.fds[0].revents & POLLIN) acceptClients(session.files.listenFd, session.clients);
+  if (set.fds[0].revents & POLLIN && !acceptClients(session.files.listenFd, session.clients, session.maxClients))
+    session.acceptAgainAt = Clock::now() + kAcceptRest;
 }
 
 }  // namespace
 
 void serve(Session& session) {
+  session.maxClients = clientLimit();
   std::string reason;
   while ((reason = stopReason(session)).empty()) servePass(session);
   endSession(session, reason);

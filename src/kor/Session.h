@@ -63,6 +63,8 @@ struct Session {
   bool killRequested = false;
   bool ending = false;  // the shell is gone; draining what it left
   Clock::time_point endBy;
+  size_t maxClients = kMaxClients;
+  Clock::time_point acceptAgainAt;  // out of descriptors: the listener rests until then
 };
 
 }  // namespace kor

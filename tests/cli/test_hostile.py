@@ -1,6 +1,7 @@
 """Hostile neighbours: another user's socket where a session should be, other users connecting
 to a session, planted links, a full disk and hostile names."""
 import os
+import resource
 import shutil
 import socket
 import struct
@@ -10,7 +11,7 @@ import time
 
 import pytest
 
-from harness import KOR, wait_for
+from harness import KOR, KORCTL, wait_for
 import kor_wire as kw
 
 PY = "/usr/bin/python3"
@@ -123,3 +124,77 @@ def test_daemon_drops_other_users_without_a_reply(env, shared_dir):
     r = subprocess.run(NOBODY + [PY, "-c", probe, path], stdout=subprocess.PIPE, timeout=20)
     assert r.stdout.strip() in (b"0", b"ConnectionResetError", b"BrokenPipeError"), r.stdout
     assert kw.status(path)["connected"] == "1"
+
+
+# ---- clients that would make the daemon grow or spin ----
+
+def connect(path):
+    s = socket.socket(socket.AF_UNIX)
+    s.settimeout(20)
+    s.connect(path)
+    return s
+
+
+@pytest.mark.e2e
+def test_input_still_arriving_counts_against_the_input_limit(env):
+    env.open("s", "/bin/sh")
+    path = env.socket_path("s")
+    promised = 60 << 20
+    senders = [connect(path) for _ in range(4)]
+    for s in senders:  # 240 MiB promised, none of it sent yet
+        s.sendall(struct.pack(">BI", kw.INPUT, promised))
+    assert wait_for(lambda: kw.status(path)["connected"] == "1")
+    fifth = connect(path)
+    fifth.sendall(struct.pack(">BI", kw.INPUT, promised))
+    kind, length = struct.unpack(">BI", kw.recv_exact(fifth, 5))
+    assert (kind, kw.recv_exact(fifth, length)) == (
+        kw.ERROR, b"the session's shell is not reading its input (%d bytes waiting)" % (4 * promised))
+    for s in senders + [fifth]:
+        s.close()
+
+
+@pytest.mark.e2e
+def test_replies_nobody_takes_are_capped(env):
+    window = 100 << 20
+    env.open("s", "/bin/sh", "--scrollback", "100M")
+    path = env.socket_path("s")
+    kw.send(path, b"head -c %d /dev/zero\n" % window)
+    assert wait_for(lambda: int(kw.status(path)["headCursor"]) > window, 60)
+    readers = []
+    for _ in range(3):  # each asks for the whole window and takes only the reply's header
+        r = connect(path)
+        r.sendall(struct.pack(">BIq", kw.READ, 8, 0))
+        readers.append((r, struct.unpack(">BI", kw.recv_exact(r, 5))))
+    assert [kind == kw.ERROR for _, (kind, _) in readers] == [False, False, True]
+    text = kw.recv_exact(readers[2][0], readers[2][1][1])
+    assert text.startswith(b"the session holds ") and text.endswith(b" bytes of replies its clients have not taken yet; try again")
+    for r, _ in readers:
+        r.close()
+    assert kw.status(path)["connected"] == "1"
+
+
+@pytest.mark.e2e
+def test_out_of_descriptors_the_daemon_neither_spins_nor_keeps_others_waiting(env):
+    def few_descriptors():
+        resource.setrlimit(resource.RLIMIT_NOFILE, (40, 40))
+    r = subprocess.run([KORCTL, "open", "s", "localhost", "--shell", "/bin/sh"], env=env.env, cwd=env.home,
+                       capture_output=True, timeout=30, preexec_fn=few_descriptors)
+    assert r.returncode == 0, r.stderr
+    env.opened.append("s")
+    path = env.socket_path("s")
+    pid = int(kw.status(path)["pid"])
+    idle = [connect(path) for _ in range(80)]
+    start, cpu = time.monotonic(), daemon_cpu(pid)
+    r = env.korctl("info", "s")
+    assert (r.returncode, r.stderr) == (1, b"korctl: too many connections to this session (24); try again\n")
+    time.sleep(1)
+    assert time.monotonic() - start < 5 and daemon_cpu(pid) - cpu < 0.5
+    for s in idle:
+        s.close()
+    assert wait_for(lambda: env.korctl("info", "s").returncode == 0, 10)
+
+
+def daemon_cpu(pid):
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")

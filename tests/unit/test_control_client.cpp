@@ -54,23 +54,42 @@ TEST(ControlClient, PathTooLongNamesTheReason) {
   EXPECT_EQ(errno, ENAMETOOLONG);
 }
 
-// A peer that closes without reading a large request: the write fails with a diagnostic record
-// and the io-error and no-response lines, instead of the process dying of SIGPIPE.
-TEST(ControlClient, BrokenPipeIsAnIoError) {
+// Sends 8 MiB of input to a peer that handles the connection with peer and closes it; the
+// exchange must fail, and what it printed is returned.
+std::string failedLargeInput(void (*peer)(int connection)) {
   Listener listener;
-  std::thread peer([&] {
-    int conn = accept(listener.fd, nullptr, nullptr);
-    char header[5];
-    (void)!read(conn, header, sizeof header);
-    close(conn);
+  std::thread daemon([&] {
+    int connection = accept(listener.fd, nullptr, nullptr);
+    peer(connection);
+    close(connection);
   });
   testing::internal::CaptureStderr();
   uint8_t type = 0;
   std::string reply;
   bool ok = controlExchange(Endpoint{"s", listener.path}, kInput, std::string(8 << 20, 'a'), type, reply, false);
   std::string err = testing::internal::GetCapturedStderr();
-  peer.join();
+  daemon.join();
   EXPECT_FALSE(ok);
+  return err;
+}
+
+// A daemon that refuses a request answers and closes before reading it; its answer, not a
+// write error, is what the user sees.
+TEST(ControlClient, AnswerBeforeTheRequestIsWrittenIsTheReply) {
+  std::string err = failedLargeInput([](int connection) {
+    const char refusal[] = "\x41\0\0\0\4" "busy";
+    (void)!write(connection, refusal, sizeof refusal - 1);
+  });
+  EXPECT_EQ(err, "korctl: busy\n");
+}
+
+// A peer that closes without reading a large request: the write fails with a diagnostic record
+// and the io-error and no-response lines, instead of the process dying of SIGPIPE.
+TEST(ControlClient, BrokenPipeIsAnIoError) {
+  std::string err = failedLargeInput([](int connection) {
+    char header[5];
+    (void)!read(connection, header, sizeof header);
+  });
   EXPECT_NE(err.find("Stack Trace: \n[0] "), std::string::npos) << err;
   EXPECT_NE(err.find("Cannot write to raw socket: "), std::string::npos) << err;
   EXPECT_NE(err.find("korctl: io error talking to 's': Cannot write to raw socket\n"
