@@ -4,16 +4,17 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <syslog.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <stdexcept>
 
 #include "base/FdIo.h"
 #include "base/Paths.h"
+#include "base/PrivateFile.h"
 #include "base/SocketAddress.h"
 
 namespace kor {
@@ -65,16 +66,17 @@ void stopListening(ControlFiles& files) {
 
 void writeGone(const ControlFiles& files, const std::string& reason) {
   if (!files.hasGoneFile) return;
+  std::string path;
   try {
-    std::string path = goneFilePath(files.name);
-    std::string temporary = path + ".tmp";
-    {
-      std::ofstream file(temporary, std::ios::trunc);
-      file << static_cast<long long>(std::time(nullptr)) << ' ' << reason << '\n';
-    }
-    std::rename(temporary.c_str(), path.c_str());
-  } catch (...) {
+    path = goneFilePath(files.name);
+  } catch (const std::exception&) {
+    return;  // no home directory: nowhere to leave it
   }
+  const std::string line = std::to_string(static_cast<long long>(std::time(nullptr))) + ' ' + reason + '\n';
+  const std::string error = replaceFileAtomically(path, path + ".tmp", line);
+  // The daemon has no terminal left to tell; the system log is where a full disk shows.
+  if (!error.empty()) syslog(LOG_USER | LOG_ERR, "kor: session '%s' ended (%s), but %s", files.name.c_str(),
+                             reason.c_str(), error.c_str());
 }
 
 }  // namespace kor

@@ -63,7 +63,7 @@ PtyChild spawnInPty(const std::vector<std::string>& argv, const std::string& arg
   }
   if (pid == 0) {
     close(report[0]);
-    for (int sig : {SIGPIPE, SIGCHLD, SIGHUP, SIGINT, SIGTERM, SIGQUIT, SIGWINCH}) setSignalAction(sig, SIG_DFL);
+    for (int sig : {SIGPIPE, SIGCHLD, SIGHUP, SIGINT, SIGTERM, SIGQUIT, SIGWINCH, SIGXFSZ}) setSignalAction(sig, SIG_DFL);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);

@@ -44,7 +44,8 @@ void installSignalPipe() {
   if (pipe(signalPipe) != 0) throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
   setNonBlockingAndCloseOnExec(signalPipe[0]);
   setNonBlockingAndCloseOnExec(signalPipe[1]);
-  for (int sig : {SIGPIPE, SIGHUP, SIGINT, SIGQUIT}) setSignalAction(sig, SIG_IGN);
+  // SIGXFSZ too: a file size limit makes a write fail (and the daemon say so), not end it.
+  for (int sig : {SIGPIPE, SIGHUP, SIGINT, SIGQUIT, SIGXFSZ}) setSignalAction(sig, SIG_IGN);
   setSignalAction(SIGCHLD, onChild, SA_RESTART | SA_NOCLDSTOP);
   setSignalAction(SIGTERM, onTerminate, SA_RESTART);
   setSignalAction(SIGUSR1, onLoginNotice, SA_RESTART);

@@ -18,6 +18,7 @@
 #include "base/FdIo.h"
 #include "base/Paths.h"
 #include "base/PrivateDir.h"
+#include "base/PrivateFile.h"
 #include "base/SocketAddress.h"
 #include "base/StatusRecord.h"
 #include "kor/Login.h"
@@ -71,8 +72,9 @@ std::string lockPathFor(const std::string& socketPath) {
 // first one's session running. The lock holds until the daemon reports ready.
 int lockStart(const std::string& socketPath) {
   std::string lockPath = lockPathFor(socketPath);
-  int lockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (lockFd < 0) throw std::runtime_error(errorText("cannot open lock file " + lockPath));
+  std::string error;
+  int lockFd = openPrivateLockFile(lockPath, error);
+  if (lockFd < 0) throw std::runtime_error(error);
   while (flock(lockFd, LOCK_EX) != 0) {
     if (errno != EINTR) throw std::runtime_error(errorText("cannot lock " + lockPath));
   }

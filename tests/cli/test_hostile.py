@@ -3,7 +3,9 @@ to a session, planted links, a full disk and hostile names."""
 import os
 import resource
 import shutil
+import signal
 import socket
+import stat
 import struct
 import subprocess
 import tempfile
@@ -198,3 +200,65 @@ def daemon_cpu(pid):
     with open(f"/proc/{pid}/stat") as f:
         fields = f.read().rsplit(")", 1)[1].split()
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+# ---- planted links, other users' files and a full disk ----
+
+@pytest.fixture
+def victim(env):
+    """A file a planted link points at; it must never change."""
+    path = os.path.join(env.home, "victim")
+    with open(path, "w") as f:
+        f.write("precious\n")
+    yield path
+    with open(path) as f:
+        assert f.read() == "precious\n"
+
+
+@pytest.mark.e2e
+def test_ended_reason_is_never_written_through_a_planted_link(env, victim):
+    env.open("s", "/bin/sh")
+    os.symlink(victim, os.path.join(env.control, "s.gone.tmp"))
+    assert env.korctl("kill", "s", "--wait").returncode == 0
+    gone = os.path.join(env.control, "s.gone")
+    st = os.lstat(gone)
+    assert stat.S_ISREG(st.st_mode) and stat.S_IMODE(st.st_mode) == 0o600
+    assert b"ended: killed by request (" in env.korctl("info", "s").stderr
+    assert not os.path.lexists(gone + ".tmp")
+
+
+@pytest.mark.e2e
+@pytest.mark.parametrize("plant, message", [
+    ("link", b"kor: refusing lock file {lock}: it is a symbolic link\n"),
+    ("foreign", b"kor: refusing lock file {lock}: it belongs to uid 65534\n"),
+    ("hardlink", b"kor: refusing lock file {lock}: it has other names (hard links)\n"),
+])
+def test_lock_file_that_is_not_ours_is_refused(env, shared_dir, victim, plant, message):
+    path = os.path.join(shared_dir, "x.sock")
+    lock = os.path.join(shared_dir, "x.lock")
+    if plant == "link":
+        os.symlink(victim, lock)
+    elif plant == "foreign":
+        subprocess.run(NOBODY + ["touch", lock], check=True)
+    else:
+        os.link(victim, lock)
+    r = env.korctl("open", "x", "localhost", "--shell", "/bin/sh", "--ctl-socket", path)
+    assert (r.returncode, r.stderr) == (1, message.replace(b"{lock}", lock.encode()))
+    assert not os.path.exists(path)
+
+
+@pytest.mark.e2e
+def test_full_disk_keeps_the_ended_reason_that_was_there(env):
+    def full_disk():  # every write to a file fails, as on a full file system
+        resource.setrlimit(resource.RLIMIT_FSIZE, (0, 0))
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+    r = subprocess.run([KORCTL, "open", "s", "localhost", "--shell", "/bin/sh"], env=env.env, cwd=env.home,
+                       capture_output=True, timeout=30, preexec_fn=full_disk)
+    assert r.returncode == 0, r.stderr
+    env.opened.append("s")
+    gone = os.path.join(env.control, "s.gone")
+    with open(gone, "w") as f:
+        f.write("%d an earlier reason\n" % int(time.time()))
+    assert env.korctl("kill", "s", "--wait").returncode == 0
+    assert b"ended: an earlier reason (" in env.korctl("info", "s").stderr
+    assert not os.path.lexists(gone + ".tmp")
