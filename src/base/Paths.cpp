@@ -46,6 +46,15 @@ bool isValidSessionName(const std::string& name) {
   return std::regex_match(name, rule);
 }
 
+std::string newSessionNameProblem(const std::string& name) {
+  for (unsigned char c : name)
+    if (c < 0x20 || c == 0x7f) return "invalid session name (it contains control characters)";
+  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+    return "invalid session name '" + name + "'";
+  if (name[0] == '-') return "invalid session name '" + name + "' (it begins with '-')";
+  return "";
+}
+
 std::string goneFilePath(const std::string& name) {
   if (!isValidSessionName(name)) throw std::runtime_error("invalid session name '" + name + "'");
   return controlDir() + "/" + name + ".gone";

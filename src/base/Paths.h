@@ -14,6 +14,11 @@ std::string framingFilePath(const std::string& name);
 std::string goneFilePath(const std::string& name);
 
 bool isValidSessionName(const std::string& name);
+// Why name cannot name a new session, or "" when it can: empty, a slash, "." or "..", a
+// control character (it would split or forge lines wherever the name is shown) or a leading
+// '-' (it would read as an option). Looser than the session name rule, which ended reasons
+// and saved sessions also need.
+std::string newSessionNameProblem(const std::string& name);
 
 // NAME as typed: an existing socket file is used as is, anything else is a session name.
 std::string resolveSocketPath(const std::string& name);

@@ -3,6 +3,8 @@
 #include <cctype>
 #include <stdexcept>
 
+#include "base/Paths.h"
+
 namespace kor {
 
 namespace {
@@ -123,8 +125,8 @@ KorOptions parseKorArgs(const std::vector<std::string>& args) {
   if (options.help) return options;
   if (!options.ctl) throw std::runtime_error("only control mode is supported (kor --ctl --name NAME HOST)");
   if (options.name.empty()) throw std::runtime_error("--name NAME is required");
-  if (options.name.find('/') != std::string::npos || options.name == "." || options.name == "..")
-    throw std::runtime_error("invalid session name '" + options.name + "'");
+  const std::string nameProblem = newSessionNameProblem(options.name);
+  if (!nameProblem.empty()) throw std::runtime_error(nameProblem);
   if (sawScrollback && (options.scrollback < kMinScrollback || options.scrollback > kMaxScrollback))
     throw std::runtime_error("--scrollback must be between " + std::to_string(kMinScrollback) + " and " +
                              std::to_string(kMaxScrollback) + " bytes");

@@ -40,6 +40,10 @@ def run_in(path, line, done, timeout=30):
     (["--ctl", "--name", "x", "--size", "24", "localhost"], 2, b"kor: invalid terminal size '24'"),
     (["--ctl", "--name", "x", "--scrollback", "1T", "localhost"], 2, b"kor: invalid size '1T'"),
     (["--ctl", "--name", "x"], 2, b"kor: HOST is required"),
+    (["--ctl", "--name", "x\nx  localhost  connected", "localhost"], 2,
+     b"kor: invalid session name (it contains control characters)\n"),
+    (["--ctl", "--name", "x\x1b[2J", "localhost"], 2, b"kor: invalid session name (it contains control characters)\n"),
+    (["--ctl", "--name=-x", "localhost"], 2, b"kor: invalid session name '-x' (it begins with '-')\n"),
     (["--ctl", "--name", "x", "--shell", "/nonexistent/sh", "localhost"], 1,
      b"kor: shell /nonexistent/sh is not executable: No such file or directory"),
 ])

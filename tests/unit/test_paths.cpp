@@ -23,6 +23,18 @@ TEST(Paths, SessionNameRule) {
   EXPECT_FALSE(isValidSessionName(std::string(64, 'a')));
 }
 
+TEST(Paths, NewSessionNames) {
+  for (const char* fine : {"build", "bob's", "a b", "caf\xc3\xa9", "x-", ".x"})
+    EXPECT_EQ(newSessionNameProblem(fine), "") << fine;
+  const std::string control = "invalid session name (it contains control characters)";
+  for (const std::string& bad : {std::string("a\nb"), std::string("a\rb"), std::string("\x1b[2J"),
+                                 std::string("a\x7f"), std::string("a\0b", 3), std::string("\t")})
+    EXPECT_EQ(newSessionNameProblem(bad), control);
+  EXPECT_EQ(newSessionNameProblem("-x"), "invalid session name '-x' (it begins with '-')");
+  for (const char* bad : {"", ".", "..", "a/b"})
+    EXPECT_EQ(newSessionNameProblem(bad), std::string("invalid session name '") + bad + "'");
+}
+
 TEST(Paths, GoneReasonWithAge) {
   EXPECT_EQ(parseGoneReason("1000 killed by operator\n", 1060), "killed by operator (60s ago)");
   EXPECT_EQ(parseGoneReason("1000   killed by operator\nmore", 999), "killed by operator");
