@@ -1,6 +1,7 @@
 #include "kor/KorOptions.h"
 
 #include <cctype>
+#include <limits>
 #include <stdexcept>
 
 #include "base/Paths.h"
@@ -57,6 +58,7 @@ size_t parseByteSize(const std::string& text) {
     else if (letter == 'G') unit = 1024ull * 1024 * 1024;
     else throw std::runtime_error(bad);
   }
+  if (value > std::numeric_limits<size_t>::max() / unit) throw std::runtime_error(bad);
   return static_cast<size_t>(value * unit);
 }
 

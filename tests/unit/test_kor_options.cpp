@@ -51,7 +51,9 @@ TEST(KorOptions, SizesAndHosts) {
   EXPECT_EQ(parseByteSize("512k"), 512u * 1024);
   EXPECT_EQ(parseByteSize("64MiB"), 64u * 1024 * 1024);
   EXPECT_EQ(parseByteSize("1G"), 1024u * 1024 * 1024);
-  for (const char* text : {"", "M", "-1", "1.5M", "10 M", "1T"}) EXPECT_THROW(parseByteSize(text), std::runtime_error) << text;
+  // The last two are 2^64 + 64 MiB and 2^64 bytes: no size wraps around to a small one.
+  for (const char* text : {"", "M", "-1", "1.5M", "10 M", "1T", "17592186044480M", "17179869184G"})
+    EXPECT_THROW(parseByteSize(text), std::runtime_error) << text;
 
   for (const char* host : {"localhost", "127.0.0.1", "::1", "myhost"}) EXPECT_TRUE(isLocalHost(host, "myhost"));
   EXPECT_FALSE(isLocalHost("other", "myhost"));
