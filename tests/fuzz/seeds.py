@@ -1,0 +1,56 @@
+"""Writes a few well-formed inputs for each fuzz target into CORPUS/TARGET, so every run
+starts from the shapes the parsers really see. Existing corpus files are kept."""
+import os
+import struct
+import sys
+
+
+def frame(kind, payload=b""):
+    return struct.pack(">BI", kind, len(payload)) + payload
+
+
+def cursor_reply(cursor, gap, data=b""):
+    return struct.pack(">qB", cursor, gap) + data
+
+
+def record(direction, data):
+    return direction + struct.pack(">I", len(data)) + data
+
+
+STATUS = (b"name=s\nhost=localhost\nconnected=1\npid=42\nshellPid=43\ncreated=1700000000\n"
+          b"lastActivity=1700000100\nheadCursor=4096\ntailCursor=0\nscrollback=67108864\nrows=24\ncols=80\n")
+TERMINAL_INFO = b"\x10\x18\x18\x50\x20\x00\x28\x00"  # rows 24, columns 80
+
+SEEDS = {
+    "fuzz_request": [bytes([p, l]) + f for p, l in ((0, 0), (3, 0), (16, 0x85)) for f in (
+        frame(4), frame(5), frame(3, struct.pack(">q", -1)), frame(6, struct.pack(">q", 12)),
+        frame(1, b"echo hi\n"), frame(7, b"hunter2\n"), frame(2, TERMINAL_INFO), frame(9),
+        frame(3, b"\0" * 7), struct.pack(">BI", 1, 64 << 20 | 1) + b"abc",
+        frame(1, b"ab") + frame(4) + b"junk")],
+    "fuzz_replies": [
+        frame(4, STATUS), frame(0x41, b"unknown request type 9"), frame(3, cursor_reply(4096, 0, b"$ ls\r\n")),
+        cursor_reply(10, 1, b"output"), cursor_reply(-1, 0),
+        cursor_reply(3, 0, record(b">", b"ls\r") + record(b"<", b"ls\r\nfile\r\n") + record(b">", b"[hidden input]")),
+        frame(3, b"short")],
+    "fuzz_status": [STATUS, b"headCursor=1\nheadCursor=2\n", b"=x\nhost=a=b", b"1700000000 killed by request\n",
+                    b"  -5   shell exited with status 3\nmore", b"9223372036854775807 x", b"headCursor=-9223372036854775809"],
+    "fuzz_kor_options": [b"\0".join(w) for w in (
+        [b"--ctl", b"--name", b"x", b"localhost"], [b"64M"], [b"24x80"], [b"512KiB"],
+        [b"--ctl", b"--name=dev", b"--scrollback", b"512K", b"--size", b"40x120", b"--command", b"ls", b"me@box:2222"],
+        [b"--ctl", b"--name", b"a\nb", b"--", b"-host"], [b"--help"])],
+}
+
+
+def main(corpus):
+    for target, seeds in SEEDS.items():
+        directory = os.path.join(corpus, target)
+        os.makedirs(directory, exist_ok=True)
+        for i, seed in enumerate(seeds):
+            path = os.path.join(directory, "seed-%02d" % i)
+            if not os.path.exists(path):
+                with open(path, "wb") as f:
+                    f.write(seed)
+
+
+if __name__ == "__main__":
+    main(sys.argv[1])
