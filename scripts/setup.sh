@@ -5,6 +5,7 @@ packages=(
   cmake ninja-build g++ pkg-config ccache binutils
   libcxxopts-dev libprotobuf-dev protobuf-compiler libeasyloggingpp-dev
   libunwind-dev libsodium-dev libgtest-dev libvterm-dev nlohmann-json3-dev
+  clang libfuzzer-14-dev
   python3 python3-pytest
   bash dash zsh fish mksh ksh93u+m yash busybox
   tmux procps util-linux openssh-client vim less time

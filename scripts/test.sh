@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets everything up, builds, and runs every test: unit and black-box tests in a plain build,
-# then again in an AddressSanitizer + UndefinedBehaviorSanitizer build.
+# then again in an AddressSanitizer + UndefinedBehaviorSanitizer build (the daemon's tests
+# included), then each fuzz target for a few seconds.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -16,6 +17,8 @@ echo "== black-box and end-to-end tests"
 KORCTL_BUILD="$root/build" $py -m pytest -q -p no:cacheprovider tests/cli || status=1
 echo "== unit tests (sanitizers)"
 ASAN_OPTIONS=detect_leaks=1 build-asan/unit_tests --gtest_brief=1 || status=1
-echo "== black-box tests (sanitizers)"
-KORCTL_BUILD="$root/build-asan" KORCTL_SANITIZED=1 $py -m pytest -q -p no:cacheprovider -m "not e2e" tests/cli || status=1
+echo "== black-box and daemon tests (sanitizers)"
+KORCTL_BUILD="$root/build-asan" KORCTL_SANITIZED=1 $py -m pytest -q -p no:cacheprovider -m "not e2e or daemon" tests/cli || status=1
+echo "== fuzz targets (briefly)"
+scripts/fuzz.sh "${KOR_FUZZ_SECONDS:-5}" || status=1
 exit $status

@@ -14,6 +14,9 @@ def env():
         yield e
     finally:
         e.close()
+    reports = e.sanitizer_reports()
+    if reports:
+        pytest.fail("sanitizer reports:\n" + reports[:20000])
 
 
 @pytest.fixture(scope="session")

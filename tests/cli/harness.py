@@ -30,6 +30,14 @@ class Env:
         self.env = dict(os.environ, HOME=home, LC_ALL="C.UTF-8")
         self.env.pop("KORCTL_SESSION", None)
         self.env.setdefault("ASAN_OPTIONS", "detect_leaks=0")
+        self.reports = None
+        if SANITIZED:
+            # A daemon's standard error is /dev/null: its sanitizer reports go to files, read by
+            # sanitizer_reports() when the test ends.
+            self.reports = tempfile.mkdtemp(prefix="ksan", dir="/tmp")
+            prefix = os.path.join(self.reports, "report")
+            self.env["ASAN_OPTIONS"] = "detect_leaks=0:log_path=" + prefix
+            self.env["UBSAN_OPTIONS"] = "print_stacktrace=1:log_path=" + prefix
         self.daemons = []
         self.opened = []
 
@@ -78,6 +86,15 @@ class Env:
             except subprocess.TimeoutExpired:
                 pass
         kill_processes_with_home(self.home)
+
+    def sanitizer_reports(self):
+        """The text of every sanitizer report its processes wrote ("" for none); removes them."""
+        if not self.reports:
+            return ""
+        names = sorted(os.listdir(self.reports))
+        text = "".join(open(os.path.join(self.reports, n), errors="replace").read() for n in names)
+        shutil.rmtree(self.reports, ignore_errors=True)
+        return text
 
     def close(self):
         try:

@@ -94,6 +94,7 @@ def test_another_users_socket_gets_not_one_byte(env, foreign_listener, args, std
 
 
 @pytest.mark.e2e
+@pytest.mark.daemon
 def test_open_refuses_another_users_socket_and_leaves_it(env, foreign_listener):
     path = foreign_listener.socket_path
     r = env.korctl("open", "x", "localhost", "--shell", "/bin/sh", "--ctl-socket", path)
@@ -104,6 +105,7 @@ def test_open_refuses_another_users_socket_and_leaves_it(env, foreign_listener):
 
 
 @pytest.mark.e2e
+@pytest.mark.daemon
 def test_open_refuses_another_users_stale_socket(env, shared_dir):
     path = os.path.join(shared_dir, "x.sock")
     subprocess.run(NOBODY + [PY, "-c", "import socket,sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])",
@@ -115,6 +117,7 @@ def test_open_refuses_another_users_stale_socket(env, shared_dir):
 
 
 @pytest.mark.e2e
+@pytest.mark.daemon
 def test_daemon_drops_other_users_without_a_reply(env, shared_dir):
     path = os.path.join(shared_dir, "s.sock")
     env.open("s", "/bin/sh", "--ctl-socket", path)
@@ -138,6 +141,7 @@ def connect(path):
 
 
 @pytest.mark.e2e
+@pytest.mark.daemon
 def test_input_still_arriving_counts_against_the_input_limit(env):
     env.open("s", "/bin/sh")
     path = env.socket_path("s")
@@ -156,6 +160,7 @@ def test_input_still_arriving_counts_against_the_input_limit(env):
 
 
 @pytest.mark.e2e
+@pytest.mark.daemon
 def test_replies_nobody_takes_are_capped(env):
     window = 100 << 20
     env.open("s", "/bin/sh", "--scrollback", "100M")
@@ -176,6 +181,7 @@ def test_replies_nobody_takes_are_capped(env):
 
 
 @pytest.mark.e2e
+@pytest.mark.daemon
 def test_out_of_descriptors_the_daemon_neither_spins_nor_keeps_others_waiting(env):
     def few_descriptors():
         resource.setrlimit(resource.RLIMIT_NOFILE, (40, 40))
@@ -216,6 +222,7 @@ def victim(env):
 
 
 @pytest.mark.e2e
+@pytest.mark.daemon
 def test_ended_reason_is_never_written_through_a_planted_link(env, victim):
     env.open("s", "/bin/sh")
     os.symlink(victim, os.path.join(env.control, "s.gone.tmp"))
@@ -228,6 +235,7 @@ def test_ended_reason_is_never_written_through_a_planted_link(env, victim):
 
 
 @pytest.mark.e2e
+@pytest.mark.daemon
 @pytest.mark.parametrize("plant, message", [
     ("link", b"kor: refusing lock file {lock}: it is a symbolic link\n"),
     ("foreign", b"kor: refusing lock file {lock}: it belongs to uid 65534\n"),
@@ -248,6 +256,7 @@ def test_lock_file_that_is_not_ours_is_refused(env, shared_dir, victim, plant, m
 
 
 @pytest.mark.e2e
+@pytest.mark.daemon
 def test_full_disk_keeps_the_ended_reason_that_was_there(env):
     def full_disk():  # every write to a file fails, as on a full file system
         resource.setrlimit(resource.RLIMIT_FSIZE, (0, 0))

@@ -16,7 +16,7 @@ import pytest
 from harness import KOR, KORCTL, seen, wait_for
 import kor_wire as kw
 
-pytestmark = pytest.mark.e2e
+pytestmark = [pytest.mark.e2e, pytest.mark.daemon]
 
 
 def kor(env, *args, timeout=30):

@@ -9,7 +9,7 @@ import kor_wire as kw
 SHELLS = [s for s in ("/bin/bash", "/bin/dash", "/usr/bin/zsh", "/usr/bin/fish", "/usr/bin/mksh")
           if os.access(s, os.X_OK)]
 
-pytestmark = pytest.mark.e2e
+pytestmark = [pytest.mark.e2e, pytest.mark.daemon]
 
 
 @pytest.fixture(autouse=True)
