@@ -49,6 +49,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FUZZ_CHECK(value >= 0 && value <= 65535);
       }
       if (whole.type == kReadOutput || whole.type == kSniff) FUZZ_CHECK(whole.payload.size() == 8);
+      if (whole.type == kWaitRead) {
+        FUZZ_CHECK(whole.payload.size() == kWaitReadSize);
+        const WaitRead read = decodeWaitRead(whole.payload.data());
+        FUZZ_CHECK(encodeWaitRead(read) == whole.payload);
+      }
       break;
     }
     case ReadState::Rejected:

@@ -24,7 +24,7 @@ TERMINAL_INFO = b"\x10\x18\x18\x50\x20\x00\x28\x00"  # rows 24, columns 80
 SEEDS = {
     "fuzz_request": [bytes([p, l]) + f for p, l in ((0, 0), (3, 0), (16, 0x85)) for f in (
         frame(4), frame(5), frame(3, struct.pack(">q", -1)), frame(6, struct.pack(">q", 12)),
-        frame(1, b"echo hi\n"), frame(7, b"hunter2\n"), frame(2, TERMINAL_INFO), frame(9),
+        frame(9, struct.pack(">BqI", 3, 100, 2000)), frame(1, b"echo hi\n"), frame(7, b"hunter2\n"), frame(2, TERMINAL_INFO), frame(9),
         frame(3, b"\0" * 7), struct.pack(">BI", 1, 64 << 20 | 1) + b"abc",
         frame(1, b"ab") + frame(4) + b"junk")],
     "fuzz_replies": [
