@@ -1,5 +1,6 @@
 """Writes a few well-formed inputs for each fuzz target into CORPUS/TARGET, so every run
 starts from the shapes the parsers really see. Existing corpus files are kept."""
+import hashlib
 import os
 import struct
 import sys
@@ -45,8 +46,8 @@ def main(corpus):
     for target, seeds in SEEDS.items():
         directory = os.path.join(corpus, target)
         os.makedirs(directory, exist_ok=True)
-        for i, seed in enumerate(seeds):
-            path = os.path.join(directory, "seed-%02d" % i)
+        for seed in seeds:
+            path = os.path.join(directory, "seed-" + hashlib.sha1(seed).hexdigest()[:12])
             if not os.path.exists(path):
                 with open(path, "wb") as f:
                     f.write(seed)
