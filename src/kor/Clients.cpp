@@ -68,6 +68,22 @@ bool acceptClients(int listenFd, std::list<Client>& clients, size_t maxClients) 
   return true;
 }
 
+void refuseWaiting(int listenFd, const std::string& text) {
+  for (;;) {
+    int fd = accept(listenFd, nullptr, nullptr);
+    if (fd < 0) {
+      if (errno == EINTR || errno == ECONNABORTED) continue;
+      return;
+    }
+    uid_t uid = 0;
+    if (!peerUid(fd, uid) || uid != geteuid()) {
+      close(fd);
+      continue;
+    }
+    refuse(fd, text);
+  }
+}
+
 size_t inputInFlight(const std::list<Client>& clients) {
   size_t promised = 0;
   for (const Client& client : clients) {

@@ -52,6 +52,9 @@ size_t clientLimit();
 // False when the process is out of descriptors (the caller waits before accepting again).
 bool acceptClients(int listenFd, std::list<Client>& clients, size_t maxClients);
 
+// Answers every connection still waiting to be accepted with an error reply and closes it.
+void refuseWaiting(int listenFd, const std::string& text);
+
 // Input bytes promised by requests still arriving: they count against the queued-input
 // limit from the moment their header is in.
 size_t inputInFlight(const std::list<Client>& clients);

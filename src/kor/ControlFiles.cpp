@@ -54,12 +54,18 @@ void listenOn(ControlFiles& files) {
   }
 }
 
-void stopListening(ControlFiles& files) {
-  if (files.listenFd < 0) return;
+void removeSocketName(ControlFiles& files) {
+  if (files.listenFd < 0 || files.socketInode == 0) return;
   struct stat st;
   if (lstat(files.socketPath.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) && st.st_ino == files.socketInode &&
       st.st_dev == files.socketDevice)
     unlink(files.socketPath.c_str());
+  files.socketInode = 0;
+}
+
+void stopListening(ControlFiles& files) {
+  if (files.listenFd < 0) return;
+  removeSocketName(files);
   close(files.listenFd);
   files.listenFd = -1;
 }

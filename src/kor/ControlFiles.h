@@ -22,6 +22,9 @@ std::string socketPathTooLong(const std::string& path);
 // Binds and listens on files.socketPath (mode 0600) and remembers which file it made; the
 // socket accepts connections from here on. Raises with the reason on failure.
 void listenOn(ControlFiles& files);
+// Removes the socket's name, if it is still the file this daemon made: from then on nobody
+// new can connect, while connections already waiting can still be accepted.
+void removeSocketName(ControlFiles& files);
 // Closes the socket and removes its name first, so once connections are refused the file is
 // gone as well; only the file this daemon made goes, as a newer session may have the path.
 void stopListening(ControlFiles& files);

@@ -149,15 +149,16 @@ Clock::time_point advanceLogin(Session& session) {
   return due;
 }
 
-std::string finishLogin(Session& session, const std::string& reason) {
-  LoginState& login = session.login;
+std::string endedReason(const Session& session, const std::string& reason) {
+  const LoginState& login = session.login;
   std::string full = reason;
   // When ssh itself ended, its last words (or the remote side's) say why.
   std::string last = login.remote && session.ending ? lastLineOf(login.tail, false) : "";
   if (!last.empty()) full += ": " + last;
-  report(login, "ended\n" + full);
   return full;
 }
+
+void finishLogin(Session& session, const std::string& reason) { report(session.login, "ended\n" + reason); }
 
 int reportLogin(const KorOptions& options, const std::string& report) {
   if (report == "ok") return 0;

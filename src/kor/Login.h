@@ -34,8 +34,11 @@ void noteLoginOutput(Session& session, const char* data, size_t length);
 // a quiet moment, the foreground's time limit. Returns when the next step is due at the latest.
 Clock::time_point advanceLogin(Session& session);
 // The session ends: the ended reason, with the last line ssh or the remote side printed when
-// ssh ended by itself; a foreground still waiting learns it too.
-std::string finishLogin(Session& session, const std::string& reason);
+// ssh ended by itself.
+std::string endedReason(const Session& session, const std::string& reason);
+// Tells a foreground still waiting that the session ended, and why. Called once the ended
+// reason is written and the socket refuses connections, so what it does next finds them so.
+void finishLogin(Session& session, const std::string& reason);
 
 // The foreground's side: turns the daemon's report into the message and the exit status.
 int reportLogin(const KorOptions& options, const std::string& report);

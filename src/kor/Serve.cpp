@@ -44,14 +44,23 @@ void serveArrivedRequests(Session& session) {
 }
 
 void endSession(Session& session, const std::string& stopped) {
-  std::string reason = finishLogin(session, stopped);
-  // The socket goes before the last replies: a client that asks again at once (a waiting read
-  // answered here) is refused and finds the ended reason, rather than being accepted by nobody.
+  const std::string reason = endedReason(session, stopped);
+  const std::string ended = "session '" + session.options.name + "' ended: " + reason;
+  // The ended reason is on disk before anyone can find the socket gone. Requests that have
+  // arrived are served, then the socket's name goes: a client that asks again at once (a
+  // waiting read answered here) is refused and finds the ended reason, rather than being
+  // accepted by nobody. Connections that came before the name went, and requests not served,
+  // are answered that the session ended, so none ends in a bare reset.
   writeGone(session.files, reason);
   serveArrivedRequests(session);
+  removeSocketName(session.files);
+  refuseWaiting(session.files.listenFd, ended);
   stopListening(session.files);
   answerWaiters(session, true);
+  for (Client& client : session.clients)
+    if (!client.answered) queueError(client, ended);
   flushReplies(session.clients);
+  finishLogin(session, reason);
   dropClients(session.clients);
   hangUpShell(session.terminal);
 }

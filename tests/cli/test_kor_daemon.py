@@ -199,6 +199,43 @@ def test_kill_ends_the_shell_process_group(env):
     assert wait_for(lambda: not os.path.exists(f"/proc/{shell}") and not os.path.exists(f"/proc/{bg}"), 5)
 
 
+def test_every_request_around_the_end_is_answered(env):
+    env.open("s", "/bin/sh")
+    path = env.socket_path("s")
+    pid = int(kw.status(path)["pid"])
+    killer = socket.socket(socket.AF_UNIX)
+    killer.connect(path)
+    assert wait_for(lambda: len(os.listdir(f"/proc/{pid}/fd")) > 6)  # accepted, waiting for its request
+    os.kill(pid, signal.SIGSTOP)
+    try:
+        killer.sendall(struct.pack(">BI", kw.KILL, 0))
+        # More than one pass accepts: some are taken on when the session ends, some still wait;
+        # a request still arriving cannot be served.
+        half = socket.socket(socket.AF_UNIX)
+        half.settimeout(20)
+        half.connect(path)
+        half.sendall(struct.pack(">BI", kw.INPUT, 100) + b"abc")
+        late = [socket.socket(socket.AF_UNIX) for _ in range(100)]
+        for s in late:
+            s.settimeout(20)
+            s.connect(path)
+            s.sendall(struct.pack(">BI", kw.STATUS, 0))
+    finally:
+        os.kill(pid, signal.SIGCONT)
+    killer.settimeout(20)
+    assert struct.unpack(">BI", kw.recv_exact(killer, 5))[0] == kw.KILL
+    ended = (kw.ERROR, b"session 's' ended: killed by request")
+    answers = set()
+    for s in late:
+        kind, length = struct.unpack(">BI", kw.recv_exact(s, 5))
+        answers.add((kind, kw.recv_exact(s, length) if kind == kw.ERROR else b"status"))
+        s.close()
+    assert answers and answers <= {(kw.STATUS, b"status"), ended}, answers
+    kind, length = struct.unpack(">BI", kw.recv_exact(half, 5))
+    assert (kind, kw.recv_exact(half, length)) == ended
+    half.close()
+
+
 def test_terminated_daemon_leaves_a_reason(env):
     env.open("s", "/bin/sh")
     path = env.socket_path("s")
