@@ -86,6 +86,11 @@ int execute(const Invocation& call) {
     std::fprintf(stderr, "korctl open: NAME required (korctl open NAME [kor-args...])\n");
     return 2;
   }
+  const std::string nameProblem = newSessionNameProblem(plan.name);
+  if (!nameProblem.empty()) {
+    std::fprintf(stderr, "korctl open: %s\n", nameProblem.c_str());
+    return 2;
+  }
   const Endpoint running = resolveEndpoint(plan.target);
   if (acceptsConnections(running)) return reportRunning(plan, running);
   if (!plan.hasHost) {

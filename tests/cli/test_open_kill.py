@@ -85,6 +85,19 @@ def test_open_usage_errors_and_exec_failure(env, stand_in):
     assert r.stderr.startswith(b"korctl open: could not exec kor (kor): ")
 
 
+@pytest.mark.parametrize("name, message", [
+    ("a\nb  localhost  connected", b"invalid session name (it contains control characters)"),
+    ("x\x1b[2J", b"invalid session name (it contains control characters)"),
+    ("-x", b"invalid session name '-x' (it begins with '-')"),
+    ("a/b", b"invalid session name 'a/b'"),
+])
+def test_open_refuses_hostile_names(env, stand_in, name, message):
+    korctl, _ = stand_in
+    r = env.korctl("open", name, "h", binary=korctl)
+    assert (r.returncode, r.stderr) == (2, b"korctl open: " + message + b"\n")
+    assert not os.path.exists(os.path.join(os.path.dirname(korctl), "args"))  # kor never ran
+
+
 @pytest.mark.parametrize("field, host, status, message", [
     (b"u@m.example:22", "other@m.example", 0, "korctl: session 's' already running (u@m.example:22)\n"),
     (b"u@m.example:22", "alias", 0, "korctl: session 's' already running (u@m.example:22)\n"),
