@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "base/Paths.h"
+#include "text/DisplayText.h"
 
 namespace kor {
 
@@ -19,6 +20,6 @@ std::vector<std::string> scanControlDir() {
   return names;
 }
 
-Endpoint controlEndpoint(const std::string& name) { return Endpoint{name, controlSocketPath(name)}; }
+Endpoint controlEndpoint(const std::string& name) { return Endpoint{printableText(name), controlSocketPath(name)}; }
 
 }  // namespace kor

@@ -11,7 +11,7 @@ namespace kor {
 // sorted byte-wise; empty when the directory cannot be read.
 std::vector<std::string> scanControlDir();
 // A scanned name addressed through its own control socket, never through a file of the same
-// name in the current directory; messages still show the bare name.
+// name in the current directory; messages show the bare name, with anything odd in it escaped.
 Endpoint controlEndpoint(const std::string& name);
 
 }  // namespace kor

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "ctl/ControlDir.h"
+#include "text/DisplayText.h"
 
 namespace kor {
 
@@ -40,17 +41,17 @@ std::string padded(const std::string& text, size_t width) {
 }  // namespace
 
 SessionRow socketRow(const std::string& name, const StatusMap& status, int64_t now) {
-  if (status.empty()) return SessionRow{name, "-", "dead", "-", "-"};
+  if (status.empty()) return SessionRow{printableText(name), "-", "dead", "-", "-"};
   auto host = status.find("host");
   auto connected = status.find("connected");
-  return SessionRow{name,
-                    host != status.end() && !host->second.empty() ? host->second : "-",
+  return SessionRow{printableText(name),
+                    host != status.end() && !host->second.empty() ? printableText(host->second) : "-",
                     connected != status.end() && connected->second == "1" ? "connected" : "disconnected",
                     ageOf(status, "created", now), ageOf(status, "lastActivity", now)};
 }
 
 SessionRow savedRow(const SessionInfo& info, int64_t now) {
-  return SessionRow{info.name, info.host.empty() ? "-" : info.host, "no-control", "-",
+  return SessionRow{printableText(info.name), info.host.empty() ? "-" : printableText(info.host), "no-control", "-",
                     info.lastUsed >= 1 ? formatDuration(now - info.lastUsed) : "-"};
 }
 

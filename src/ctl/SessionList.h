@@ -20,7 +20,8 @@ struct SessionRow {
 // 59s, 1m0s, 1h0m, 1d0h: two units at most, negative counts as 0.
 std::string formatDuration(int64_t seconds);
 
-// A control socket's row from its status map (an empty map is a dead socket).
+// A control socket's row from its status map (an empty map is a dead socket). Names and hosts
+// come from outside: anything odd in them is escaped, so no row is split or forged.
 SessionRow socketRow(const std::string& name, const StatusMap& status, int64_t now);
 // A saved session without a control socket.
 SessionRow savedRow(const SessionInfo& info, int64_t now);

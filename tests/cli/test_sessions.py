@@ -70,3 +70,17 @@ def test_scanned_names_are_asked_through_their_own_socket(env):
     assert r.stdout.decode().splitlines()[1].split() == ["build", "-", "dead", "-", "-"]
     assert r.stderr == b"korctl: cannot reach session 'build' (Connection refused)\n"
     assert stranger.connections == 0
+
+
+def test_odd_names_and_hosts_never_split_or_forge_rows(env):
+    dead_socket(os.path.join(env.control, "a\nb  -  connected.sock"))
+    save_session(env, "ok", host="\x1b]0;owned\x07db")
+    r = env.korctl("sessions")
+    assert r.returncode == 0
+    lines = r.stdout.decode().splitlines()
+    assert lines[:2] == [
+        "NAME                HOST                STATUS      UP  IDLE",
+        "a\\nb  -  connected  -                   dead        -   -",
+    ]
+    assert lines[2].startswith("ok                  \\x1b]0;owned\\x07db  no-control  -   ") and len(lines) == 3
+    assert r.stderr == b"korctl: cannot reach session 'a\\nb  -  connected' (Connection refused)\n"
