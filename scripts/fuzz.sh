@@ -2,7 +2,8 @@
 # Builds the libFuzzer targets (clang, AddressSanitizer, UndefinedBehaviorSanitizer) in
 # build-fuzz/ and runs each for a while:  fuzz.sh [SECONDS] [TARGET...]
 # SECONDS per target (default 10); all targets when none is named. Each target keeps its
-# corpus in build-fuzz/corpus/TARGET (started from tests/fuzz/seeds.py); a crash leaves its
+# corpus in build-fuzz/corpus/TARGET (started from tests/fuzz/seeds.py, with the words of
+# tests/fuzz/TARGET.dict when there is one); a crash leaves its
 # input in build-fuzz/crashes/TARGET and makes the script fail. One figure line per target.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -27,8 +28,10 @@ for target in "${targets[@]}"; do
   crashes="$dir/crashes/$target"
   mkdir -p "$corpus" "$crashes"
   log="$dir/$target.log"
+  dict=()
+  [ -f "$root/tests/fuzz/$target.dict" ] && dict=(-dict="$root/tests/fuzz/$target.dict")
   if "$dir/$target" -max_total_time="$seconds" -print_final_stats=1 -timeout=10 -rss_limit_mb=2048 \
-      -artifact_prefix="$crashes/" "$corpus" >"$log" 2>&1; then
+      "${dict[@]}" -artifact_prefix="$crashes/" "$corpus" >"$log" 2>&1; then
     result="no crash"
   else
     result="CRASH (see $log, input in $crashes)"

@@ -39,6 +39,20 @@ SEEDS = {
         [b"--ctl", b"--name", b"x", b"localhost"], [b"64M"], [b"24x80"], [b"512KiB"],
         [b"--ctl", b"--name=dev", b"--scrollback", b"512K", b"--size", b"40x120", b"--command", b"ls", b"me@box:2222"],
         [b"--ctl", b"--name", b"a\nb", b"--", b"-host"], [b"--help"])],
+    "fuzz_text": [bytes([p]) + t for p, t in ((0, b""), (5, b""), (31, b"")) for t in (
+        b"\x1b[1;31mred\x1b[0m\r\n\x1b]0;title\x07plain\x1b(B",
+        b"$ echo KORCTL_0a1b2c3d; eval x\r\nKORCTL_0a1b2c3d\r\nout\r\nKORCTL_0a1b2c3d:3\r\n$ ",
+        b"\x1b]133;A\x07$ \x1b]133;B\x07ls\r\n\x1b]133;C\x07\x1b[30m\x1b(B\x1b[mfile\r\n\x1b]133;D;0\x07",
+        b"\x1b[?2004h$ \x1b[?2004l\r\x1b]133;D;12\x1b\\", b"1 0 1\n", b"caf\xc3\xa9 \xc2\x9b2J a\\n\x00")],
+    "fuzz_session_file": [
+        b"version=1\nname=s\nhost=db\nport=22\nid=id-s\npasskey=secret\nsavedat=1700000000\ntitle=\n",
+        b"version=1\nname=s\nhost=\x1b]0;x\x07\nport=+65535\nid=i\npasskey=p\nsavedat=-1\ntitle=t=u\n\n",
+        b"version=1\nname=s\nhost=h\nport=99999999999\nid=i\npasskey=p\nsavedat=x\n"],
+    "fuzz_ctl_options": [bytes([c]) + b"\0".join(w) for c in range(0, 24, 3) for w in (
+        [b"s", b"--timeout", b"1.5", b"--cursor", b"12"], [b"s", b"pat", b"--exact", b"--from-start"],
+        [b"--idle", b"2h", b"--force"], [b"s", b"h", b"--ctl-socket", b"/tmp/x.sock", b"--command=ls"],
+        [b"s", b"--framing", b"osc133", b"--timeout=1e300", b"cmd"], [b"up"], [b"^C"], [b"1e-4"], [b"nan"],
+        [b"s", b"--follow", b"--strip", b"--timeout", b"-3"])],
 }
 
 
