@@ -73,3 +73,50 @@ def test_force_stops_only_sessions_past_the_limit(env):
     assert gone_reason(env, "old") == "killed by request"
     assert os.path.exists(env.socket_path("young"))
     assert env.korctl("info", "young").returncode == 0
+
+
+def test_gc_tidies_an_ended_session_and_it_starts_again(env):
+    env.open("old")
+    assert env.korctl("kill", "old", "--wait").returncode == 0
+    assert sorted(os.listdir(env.control)) == ["old.gone", "old.lock"]
+    r = env.korctl("gc")                               # ended just now: kept for info
+    assert (r.returncode, r.stdout) == (0, b"")
+    r = env.korctl("gc", "--idle=0")
+    assert r.stdout.decode().splitlines() == ["removed ended session file: old.gone",
+                                              "removed ended session file: old.lock"]
+    assert os.listdir(env.control) == []
+    env.open("old")
+    r = env.korctl("run", "old", "echo again")
+    assert (r.returncode, r.stdout.strip()) == (0, b"again")
+
+
+def test_a_start_waiting_on_a_removed_lock_takes_the_new_one(env):
+    """gc removes a lock while holding it; a start that waited on that file must not go ahead
+    while another start holds the file now under the name."""
+    import fcntl
+    import subprocess
+    os.makedirs(env.control, mode=0o700)
+    lock = os.path.join(env.control, "s.lock")
+    first = open(lock, "w")
+    fcntl.flock(first, fcntl.LOCK_EX)
+    start = subprocess.Popen([env.binary, "open", "s", "localhost", "--shell", "/bin/sh"], env=env.env,
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    env.opened.append("s")
+    assert wait_for(lambda: open_files_named(start.pid, lock), timeout=10)  # kor waits on it
+    os.unlink(lock)                                    # as gc does, holding it
+    second = open(lock, "w")                           # another start now holds the name
+    fcntl.flock(second, fcntl.LOCK_EX)
+    first.close()
+    time.sleep(1)
+    assert start.poll() is None and not os.path.exists(env.socket_path("s"))
+    second.close()
+    assert start.wait(timeout=30) == 0, start.stderr.read()
+    assert env.korctl("info", "s").returncode == 0
+
+
+def open_files_named(pid, path):
+    """Whether process pid (or one it became by exec) has path open."""
+    try:
+        return any(os.readlink(f"/proc/{pid}/fd/{fd}") == path for fd in os.listdir(f"/proc/{pid}/fd"))
+    except OSError:
+        return False

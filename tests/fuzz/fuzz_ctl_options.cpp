@@ -37,7 +37,10 @@ void checkOptionTable(const CommandEntry& entry, const std::vector<std::string>&
 
 void checkDurations(const std::string& text) {
   long long limit = kDefaultIdleLimit;
-  applyIdleDuration(text, limit);  // any whole number, reached without undefined behaviour
+  // A refused DUR changes nothing; an accepted one is a whole number of seconds, never negative,
+  // reached without undefined behaviour.
+  if (parseIdleDuration(text, limit)) FUZZ_CHECK(limit >= 0);
+  else FUZZ_CHECK(limit == kDefaultIdleLimit);
   char* end = nullptr;
   const double seconds = std::strtod(text.c_str(), &end);
   const long long ms = durationMillis(seconds);
