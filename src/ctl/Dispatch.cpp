@@ -5,10 +5,12 @@
 #include <cstdio>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "base/Signals.h"
 #include "base/StdoutWriter.h"
 #include "ctl/CommandTable.h"
+#include "text/Suggest.h"
 
 namespace kor {
 
@@ -25,15 +27,32 @@ std::string plainQuotes(std::string text) {
   return text;
 }
 
-void printOverview() { std::fputs(overviewText().c_str(), stderr); }
+// Asked for, the overview is the result (standard output); after a usage error it goes with
+// the message to standard error.
+int showOverview() { return writeStdout(overviewText()) ? 0 : 1; }
+void printOverviewAfterError() { std::fputs(overviewText().c_str(), stderr); }
+
+// The one command (or global word) a mistyped word was probably meant to be, else "".
+std::string likelyCommand(const std::string& word) {
+  std::vector<std::string> words{"help", "version"};
+  for (const CommandEntry* entry : commandTable()) words.push_back(entry->name);
+  const std::vector<std::string> close = closestWords(word, words);
+  return close.size() == 1 ? close[0] : "";
+}
+
+void suggestCommand(const std::string& word) {
+  const std::string guess = likelyCommand(word);
+  if (!guess.empty()) std::fprintf(stderr, "korctl: did you mean '%s'?\n", guess.c_str());
+}
 
 // `korctl help [COMMAND]`: a known command's help on standard output, else the overview.
 int showHelp(int argc, char** argv) {
-  if (argc < 3 || !findCommand(argv[2])) {
-    printOverview();
-    return 0;
+  if (argc >= 3 && findCommand(argv[2])) return writeStdout(commandHelp(argv[2])) ? 0 : 1;
+  if (argc >= 3 && std::string(argv[2]) != "help") {
+    std::fprintf(stderr, "korctl help: unknown command '%s'\n", argv[2]);
+    suggestCommand(argv[2]);
   }
-  return writeStdout(commandHelp(argv[2])) ? 0 : 1;
+  return showOverview();
 }
 
 // Parses the words after the command word with its table; false (reported) on a parse error.
@@ -51,7 +70,7 @@ bool parseArguments(const CommandEntry& entry, Invocation& call) {
 
 int dispatch(int argc, char** argv) {
   if (argc < 2) {
-    printOverview();
+    printOverviewAfterError();
     return 2;
   }
   Invocation call;
@@ -61,10 +80,7 @@ int dispatch(int argc, char** argv) {
   setSignalAction(SIGINT, onInterrupt);  // ends at once, without flushing or clean-up
 
   const std::string& command = call.command;
-  if (command == "-h" || command == "--help") {
-    printOverview();
-    return 0;
-  }
+  if (command == "-h" || command == "--help") return showOverview();
   if (command == "-v" || command == "version" || command == "--version") {
     return writeStdout(std::string("korctl version ") + kVersion + "\n") ? 0 : 1;
   }
@@ -73,7 +89,8 @@ int dispatch(int argc, char** argv) {
   const CommandEntry* entry = findCommand(command);
   if (!entry) {
     std::fprintf(stderr, "korctl: unknown command '%s'\n", command.c_str());
-    printOverview();
+    printOverviewAfterError();
+    suggestCommand(command);
     return 2;
   }
   if (entry->arguments == Arguments::kRaw) return entry->run(call);

@@ -5,6 +5,7 @@
 #include "ctl/CommandTable.h"
 #include "ctl/Input.h"
 #include "text/KeyNames.h"
+#include "text/Suggest.h"
 
 namespace kor {
 
@@ -18,6 +19,16 @@ void addOptions(cxxopts::Options& o) {
   parsePositional(o, {"NAME", "KEYS"});
 }
 
+// The bad word, then the names it was probably meant to be, or else all of them.
+void reportUnknownKey(const std::string& key) {
+  std::fprintf(stderr, "korctl: unknown key '%s'\n", key.c_str());
+  const std::vector<std::string> close = closestWords(key, keyNames());
+  if (close.empty() || close.size() > 4)  // a guess among many helps less than the list
+    std::fputs(keyNamesHelp().c_str(), stderr);
+  else
+    std::fprintf(stderr, "korctl: did you mean %s?\n", quotedAlternatives(close).c_str());
+}
+
 int execute(const Invocation& call) {
   const std::vector<std::string> keys = givenOr(call.args, "KEYS", std::vector<std::string>());
   if (keys.empty()) {
@@ -28,7 +39,7 @@ int execute(const Invocation& call) {
   for (const std::string& key : keys) {
     std::string bytes = keyBytes(key);
     if (bytes.empty()) {
-      std::fprintf(stderr, "korctl: unknown key '%s'\n", key.c_str());
+      reportUnknownKey(key);
       return 2;
     }
     payload += bytes;

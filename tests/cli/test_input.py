@@ -118,11 +118,16 @@ def test_writeln_secret_through_a_terminal_is_hidden_input(env):
     (["up", "up", "return"], b"\x1b[A\x1b[A\r"),
     (["^c", "F12", "x"], b"\x03\x1b[24~x"),
     (["f5", "F5", "f05", "f5x", "f1", "f4", "f10", "f11"], b"\x1b[15~" * 4 + b"\x1bOP\x1bOS\x1b[21~\x1b[23~"),
-    (["^C", "^[", "^?", "^@", "^"], b"\x03\x1b\xff\x00^"),
+    (["^C", "^[", "^?", "^@", "^_", "^"], b"\x03\x1b\x7f\x00\x1f^"),
     (["tab", "esc", "escape", "enter", "space", "backspace", "interrupt", "eof"], b"\t\x1b\x1b\r \x7f\x03\x04"),
     (["down", "right", "left", "home", "end", "pageup", "pagedown", "delete", "del", "insert"],
      b"\x1b[B\x1b[C\x1b[D\x1b[H\x1b[F\x1b[5~\x1b[6~\x1b[3~\x1b[3~\x1b[2~"),
-    (["f", "F"], b"fF"),
+    (["f", "F", "C", "M", "-"], b"fFCM-"),
+    # tmux's spellings
+    (["Enter", "Tab", "BSpace", "Escape", "Space", "Up", "PgUp", "NPage", "DC", "IC"],
+     b"\r\t\x7f\x1b \x1b[A\x1b[5~\x1b[6~\x1b[3~\x1b[2~"),
+    (["C-c", "C-C", "C-[", "C-?", "C-Space", "M-x", "M-Enter", "M-BSpace", "M-C-x", "M-^d"],
+     b"\x03\x03\x1b\x7f\x00\x1bx\x1b\r\x1b\x7f\x1b\x18\x1b\x04"),
 ])
 def test_key_payloads(env, keys, payload):
     fake = env.fake("s")
@@ -131,13 +136,30 @@ def test_key_payloads(env, keys, payload):
     assert fake.requests == [(1, payload)]
 
 
-@pytest.mark.parametrize("keys, bad", [
-    (["up", "bogus", "return"], "bogus"), (["Tab"], "Tab"), (["f0"], "f0"), (["f13"], "f13"), (["fx"], "fx"),
+def key_help(env):
+    return env.korctl("key", "--help").stdout.decode()
+
+
+@pytest.mark.parametrize("keys, bad, hint", [
+    (["up", "bogus", "return"], "bogus", None),
+    (["f0"], "f0", None),                              # one edit from many names: the list
+    (["TAB"], "TAB", "did you mean 'tab' or 'Tab'?"),
+    (["pgdown"], "pgdown", "did you mean 'down' or 'pagedown'?"),
+    (["^1"], "^1", "did you mean 'f1' or 'F1'?"),    # no control byte: not 0xF1
+    (["^ "], "^ ", None),                             # nor 0xE0
+    (["M-up"], "M-up", None),                         # Esc before a cursor key has no agreed meaning
+    (["C-ab"], "C-ab", None), (["C-"], "C-", None),
 ])
-def test_unknown_key_sends_nothing(env, keys, bad):
+def test_unknown_key_sends_nothing(env, keys, bad, hint):
     fake = env.fake("s")
     r = env.korctl("key", "s", *keys)
-    assert (r.returncode, r.stderr) == (2, f"korctl: unknown key '{bad}'\n".encode())
+    assert r.returncode == 2
+    first, rest = r.stderr.decode().split("\n", 1)
+    assert first == f"korctl: unknown key '{bad}'"
+    if hint:
+        assert rest == f"korctl: {hint}\n"
+    else:
+        assert rest == "Key names:" + key_help(env).split("Key names:", 1)[1]
     assert fake.connections == 0
 
 
@@ -147,13 +169,16 @@ def test_key_without_keys(env):
 
 
 def test_every_listed_key_name_is_accepted(env):
-    """The names under "Key names:" in key --help (what completions offer) are all keys."""
-    text = env.korctl("key", "--help").stdout.decode()
-    listing = text.split("Key names:\n", 1)[1].split("\n\n", 1)[0]
-    names = listing.split()
-    assert {"tab", "eof", "up", "pagedown", "f1", "f12"} <= set(names)
+    """The names in key --help (its first list is what completions offer) are all keys."""
+    text = key_help(env)
+    own = text.split("Key names:\n", 1)[1].split("\n\n", 1)[0].split()
+    tmux = text.split("Also as tmux spells them:\n", 1)[1].split("\n\n", 1)[0].split()
+    assert {"tab", "eof", "up", "pagedown", "f1", "f12"} <= set(own)
+    assert {"Enter", "Tab", "BSpace", "F1"} <= set(tmux)
     fake = env.fake("s")
-    r = env.korctl("key", "s", *names)
-    assert (r.returncode, r.stderr) == (0, b"")
-    assert len(fake.requests) == 1 and len(fake.requests[0][1]) >= len(names)
+    for names in (own, tmux):
+        r = env.korctl("key", "s", *names)
+        assert (r.returncode, r.stderr) == (0, b"")
+    assert len(fake.requests) == 2
+    assert all(len(payload) >= len(names) for (_, payload), names in zip(fake.requests, (own, tmux)))
     assert env.korctl("help", "key").stdout.decode() == text
