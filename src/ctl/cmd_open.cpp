@@ -94,7 +94,10 @@ int execute(const Invocation& call) {
   const Endpoint running = resolveEndpoint(plan.target);
   if (acceptsConnections(running)) return reportRunning(plan, running);
   if (!plan.hasHost) {
-    std::fprintf(stderr, "korctl open: HOST must come before any kor options (korctl open %s HOST [kor-args...])\n",
+    std::fprintf(stderr, "korctl open: missing HOST for session '%s'\n", plan.name.c_str());
+    std::fprintf(stderr,
+                 "korctl open: usage: korctl open %s HOST [kor-args...] (HOST is localhost for a local shell, "
+                 "or [user@]host[:port] over ssh; it comes before any kor options)\n",
                  plan.name.c_str());
     return 2;
   }

@@ -104,7 +104,8 @@ std::vector<SessionInfo> listSessions() {
   }
   struct stat st;
   if (stat(dir.c_str(), &st) != 0) {
-    LOG(WARNING) << "Could not list sessions: " << std::strerror(errno);
+    // No sessions directory yet (a new user): no saved sessions, nothing to warn about.
+    if (errno != ENOENT) LOG(WARNING) << "Could not list sessions: " << std::strerror(errno);
     return {};
   }
   if (!S_ISDIR(st.st_mode)) return {};

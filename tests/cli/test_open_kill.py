@@ -75,9 +75,12 @@ def test_open_started_through_path_runs_its_sibling_kor(env, stand_in):
 def test_open_usage_errors_and_exec_failure(env, stand_in):
     r = env.korctl("open")
     assert (r.returncode, r.stderr) == (2, b"korctl open: NAME required (korctl open NAME [kor-args...])\n")
-    r = env.korctl("open", "s", "--ctl-socket", "/tmp/nothing.sock")
-    assert r.returncode == 2
-    assert r.stderr == b"korctl open: HOST must come before any kor options (korctl open s HOST [kor-args...])\n"
+    missing = (b"korctl open: missing HOST for session 's'\n"
+               b"korctl open: usage: korctl open s HOST [kor-args...] (HOST is localhost for a local shell, "
+               b"or [user@]host[:port] over ssh; it comes before any kor options)\n")
+    for words in (["s"], ["s", "--ctl-socket", "/tmp/nothing.sock"]):
+        r = env.korctl("open", *words)
+        assert (r.returncode, r.stderr) == (2, missing), words
     korctl, _ = stand_in
     os.chmod(os.path.join(os.path.dirname(korctl), "kor"), 0o644)  # not executable: falls back to PATH
     r = env.korctl("open", "s", "h", binary=korctl, env=dict(env.env, PATH="/nonexistent"))
