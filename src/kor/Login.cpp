@@ -21,6 +21,11 @@ constexpr size_t kTailKept = 4096;
 // comes before its question).
 constexpr size_t kPromptLines = 8;
 const Clock::time_point kNever = Clock::time_point::max();
+// A shell whose set-up line shows no status line in this time (a slow start-up file, a program
+// that is no shell) is reported started as long as it lives; so is one that prints this much
+// before it.
+constexpr auto kSetupWait = std::chrono::seconds(10);
+constexpr size_t kSetupOutputLimit = 65536;
 
 // Output as text lines: escape sequences, carriage returns and other control bytes dropped.
 std::string plainText(const std::string& output) {
@@ -74,12 +79,27 @@ std::string lastLines(const std::string& output, size_t count) {
 }
 
 void report(LoginState& login, const std::string& message) {
+  login.setupPending = false;
+  std::string().swap(login.setupOutput);
   if (login.ready < 0) return;
   (void)writeFully(login.ready, message.data(), message.size());  // a foreground gone needs none
   close(login.ready);
   close(login.lockFd);
   login.ready = -1;
   login.lockFd = -1;
+}
+
+// The set-up line is typed (or about to be): the foreground hears once it has run.
+void awaitSetupLine(Session& session) {
+  LoginState& login = session.login;
+  if (login.ready < 0) return;  // the foreground has had its answer (a login prompt)
+  if (session.options.command.empty()) {
+    report(login, "ok");
+    return;
+  }
+  login.setupPending = true;
+  login.setupSearch = SetupEchoSearch();
+  login.setupBy = Clock::now() + kSetupWait;
 }
 
 }  // namespace
@@ -112,8 +132,19 @@ void beginLogin(Session& session, int ready, int lockFd) {
   login.reportBy = login.lastOutput + std::chrono::milliseconds(durationMillis(session.options.loginTimeout));
 }
 
+void beginSetup(Session& session, int ready, int lockFd) {
+  session.login.ready = ready;
+  session.login.lockFd = lockFd;
+  awaitSetupLine(session);
+}
+
 void noteLoginOutput(Session& session, const char* data, size_t length) {
   LoginState& login = session.login;
+  if (login.setupPending) {
+    login.setupOutput.append(data, length);
+    if (login.setupSearch.search(login.setupOutput) || login.setupOutput.size() > kSetupOutputLimit)
+      report(login, "ok");
+  }
   if (!login.remote) return;
   login.tail.append(data, length);
   if (login.tail.size() > 2 * kTailKept) login.tail.erase(0, login.tail.size() - kTailKept);
@@ -125,16 +156,21 @@ void noteLoginOutput(Session& session, const char* data, size_t length) {
 
 Clock::time_point advanceLogin(Session& session) {
   LoginState& login = session.login;
+  if (login.setupPending) {
+    if (!session.terminal.shellAlive) return kNever;  // finishLogin tells why
+    if (Clock::now() < login.setupBy) return login.setupBy;
+    report(login, "ok");
+  }
   if (!login.pending) return kNever;
   if (takeLoginNotice()) {
     login.pending = false;
     login.prompt.clear();
+    awaitSetupLine(session);
     if (!session.options.command.empty()) {
       queueInput(session.terminal, session.options.command + "\n", false);
-      writeTerminal(session);  // on its way before the foreground is told, as for a local shell
+      writeTerminal(session);
     }
-    report(login, "ok");
-    return kNever;
+    return login.setupPending ? login.setupBy : kNever;
   }
   if (!session.terminal.shellAlive) return kNever;  // finishLogin tells why
   auto now = Clock::now();
@@ -158,7 +194,10 @@ std::string endedReason(const Session& session, const std::string& reason) {
   return full;
 }
 
-void finishLogin(Session& session, const std::string& reason) { report(session.login, "ended\n" + reason); }
+// Ended while logging in, the login failed; once logged in, the session itself ended.
+void finishLogin(Session& session, const std::string& reason) {
+  report(session.login, (session.login.pending ? "ended\n" : "gone\n") + reason);
+}
 
 int reportLogin(const KorOptions& options, const std::string& report) {
   if (report == "ok") return 0;
@@ -186,6 +225,7 @@ int reportLogin(const KorOptions& options, const std::string& report) {
     return kLoginPendingStatus;
   }
   if (kind == "ended") throw std::runtime_error("could not log in to " + options.host + ": " + text);
+  if (kind == "gone") throw std::runtime_error("session '" + options.name + "' ended: " + text);
   throw std::runtime_error(report.empty() ? "the session daemon ended during start-up" : report);
 }
 

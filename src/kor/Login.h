@@ -1,10 +1,13 @@
 #pragma once
-// Logging in to a remote host. ssh may ask things before the remote shell starts (an unknown
+// Logging in to a remote host, and setting up the shell. ssh may ask things before the remote shell starts (an unknown
 // host key, a passphrase, a password, a second factor); nothing of the session's own may be
 // typed into such a prompt. So the set-up line waits until ssh reports the login done (its
 // LocalCommand signals the daemon), a prompt is reported to the foreground and in the status
 // record, and the foreground learns how the login went: done, waiting at a prompt, still
-// connecting when its time is up, or ended with ssh's last words.
+// connecting when its time is up, or ended with ssh's last words. Once logged in (a local
+// shell is from the start) the foreground hears "ok" only when the set-up line has run: its
+// status line (KORCTL_EC=N) shows in the output. So a session is alive and set up when the
+// start returns 0, and a shell that exits at once is reported with its ended reason.
 #include <string>
 
 #include "kor/Session.h"
@@ -28,10 +31,15 @@ std::string loginStateOf(const Session& session);
 // Starts the login of a remote session: the foreground waits on ready (closed with lockFd once
 // it has its answer) for at most the session's login timeout.
 void beginLogin(Session& session, int ready, int lockFd);
-// Output arrived: a remote session keeps its newest text; a prompt seen before is answered or gone.
+// A local shell: the foreground waits on ready (closed with lockFd once it has its answer)
+// until the set-up line has run. Called before the line is typed.
+void beginSetup(Session& session, int ready, int lockFd);
+// Output arrived: the set-up line's status line is looked for; a remote session keeps its
+// newest text; a prompt seen before is answered or gone.
 void noteLoginOutput(Session& session, const char* data, size_t length);
 // One step per serve pass: the notice from ssh (then the set-up line is typed), a prompt after
-// a quiet moment, the foreground's time limit. Returns when the next step is due at the latest.
+// a quiet moment, the foreground's time limit, the set-up line's time limit. Returns when the
+// next step is due at the latest.
 Clock::time_point advanceLogin(Session& session);
 // The session ends: the ended reason, with the last line ssh or the remote side printed when
 // ssh ended by itself.

@@ -14,6 +14,7 @@
 #include "kor/OutputBuffer.h"
 #include "kor/Requests.h"
 #include "kor/Screen.h"
+#include "text/ShellTraits.h"
 
 namespace kor {
 
@@ -36,7 +37,8 @@ struct Terminal {
   TermSize size;
 };
 
-// How far a session has logged in (Login.h). A local shell is logged in from the start.
+// How far a session has logged in and set up (Login.h). A local shell is logged in from the
+// start.
 struct LoginState {
   bool remote = false;
   bool pending = false;       // ssh has not reported the login done yet
@@ -44,6 +46,10 @@ struct LoginState {
   bool quietChecked = true;   // output since the last look has been looked at
   Clock::time_point lastOutput;
   std::string tail;           // the newest output of a remote session, for prompts and the end
+  bool setupPending = false;  // the set-up line is typed; its status line has not shown yet
+  SetupEchoSearch setupSearch;
+  std::string setupOutput;    // the output since, searched for that line
+  Clock::time_point setupBy;  // "ok" by then at the latest, while the shell lives
   int ready = -1;             // the foreground's report pipe, while it waits
   int lockFd = -1;            // the start lock, held until the foreground has its report
   Clock::time_point reportBy;

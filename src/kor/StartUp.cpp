@@ -161,9 +161,9 @@ void takeSocket(ControlFiles& files) {
 // A foreground that has gone needs no answer.
 void tellForeground(int fd, const std::string& message) { (void)writeFully(fd, message.data(), message.size()); }
 
-// Runs in the detached daemon: starts the shell, types the set-up line, reports to the
-// foreground through ready, then serves until the session ends. A remote session reports and
-// types its set-up line once it has logged in (Login.h).
+// Runs in the detached daemon: starts the shell, types the set-up line, then serves until the
+// session ends; the foreground hears through ready once the line has run (or why the session
+// ended first). A remote session types its set-up line once it has logged in (Login.h).
 [[noreturn]] void runDaemon(Session& session, Program program, int ready, int lockFd) {
   int null = open("/dev/null", O_RDWR);
   if (null >= 0) {
@@ -185,10 +185,8 @@ void tellForeground(int fd, const std::string& message) { (void)writeFully(fd, m
   if (program.remote) {
     beginLogin(session, ready, lockFd);
   } else {
+    beginSetup(session, ready, lockFd);
     typeSetupLine(session);
-    tellForeground(ready, "ok");
-    close(ready);
-    close(lockFd);
   }
   serve(session);
   _exit(0);

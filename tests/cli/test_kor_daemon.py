@@ -147,16 +147,21 @@ def test_quote_in_name_leaves_the_shell_usable(env):
     assert b"k=bob's" in kw.output_since(path)
 
 
-def test_remote_host_runs_ssh_in_the_terminal(env):
+def fake_ssh(env, remote_shell="exec /bin/sh -i", prelude=""):
+    """An ssh on PATH that is logged in at once: after prelude it runs its local command, as ssh
+    does after a login, then remote_shell."""
     bindir = os.path.join(env.home, "bin")
-    os.makedirs(bindir)
+    os.makedirs(bindir, exist_ok=True)
     with open(os.path.join(bindir, "ssh"), "w") as f:
-        # Logged in at once: ssh runs its local command, as it does after a login.
-        f.write('#!/bin/sh\necho "ssh-args: $*"\n'
+        f.write('#!/bin/sh\n' + prelude + '\necho "ssh-args: $*"\n'
                 'for a in "$@"; do case $a in LocalCommand=*) sh -c "${a#LocalCommand=}" ;; esac; done\n'
-                'exec /bin/sh -i\n')
+                + remote_shell + "\n")
     os.chmod(os.path.join(bindir, "ssh"), 0o755)
     env.env["PATH"] = bindir + ":" + env.env["PATH"]
+
+
+def test_remote_host_runs_ssh_in_the_terminal(env):
+    fake_ssh(env)
     env.open("r", None, host="me@box.example:2222")
     path = env.socket_path("r")
     status = kw.status(path)
@@ -171,6 +176,31 @@ def test_remote_host_runs_ssh_in_the_terminal(env):
 
 
 # ---- the end of a session ----
+
+@pytest.mark.parametrize("args, reason", [
+    (["localhost", "--shell", "/bin/busybox"], "shell exited with status 0"),  # no applet named -busybox
+    (["localhost", "--shell", "/bin/false"], "shell exited with status 1"),
+    (["localhost", "--shell", "/bin/bash", "--command", "exit 5"], "shell exited with status 5"),
+    (["box.example", "--ssh-shell", "echo 'This account is not available.'; exit 1"],
+     "ssh exited with status 1: This account is not available."),
+])
+def test_open_of_a_session_that_ends_at_once_fails_with_its_reason(env, args, reason):
+    if "--ssh-shell" in args:
+        fake_ssh(env, args.pop(), prelude="stty raw -echo")  # as ssh: what is typed is not echoed here
+        args.remove("--ssh-shell")
+    elif not os.access(args[2], os.X_OK):
+        pytest.skip(f"no {args[2]}")
+    r = env.korctl("open", "s", *args, timeout=60)
+    assert (r.returncode, r.stdout, r.stderr.decode()) == (1, b"", f"kor: session 's' ended: {reason}\n")
+    r = env.korctl("info", "s")
+    assert r.returncode == 1 and f"korctl: session 's' ended: {reason} (" in r.stderr.decode()
+
+
+def test_open_returns_once_the_set_up_line_has_run(env):
+    start = time.monotonic()
+    env.open("s", "/bin/bash", "--command", "sleep 1")
+    assert time.monotonic() - start >= 1
+    assert re.search(rb"[\r\n]KORCTL_EC=\d*\r?\n", kw.output_since(env.socket_path("s")))
 
 @pytest.mark.parametrize("line, reason", [
     (b"exit 3\n", b"shell exited with status 3"),
