@@ -20,8 +20,10 @@ namespace kor {
 
 namespace {
 
-// The lock comes last: it is removed only once the files it guards are gone.
-const char* const kSuffixes[] = {".gone", ".framing", ".lock"};
+// In the order of removal: the locks go last, once the files they guard are gone (kor's start
+// lock, run's lock).
+const char* const kSuffixes[] = {".gone", ".framing", ".runlock", ".lock"};
+const char* const kLocks[] = {".lock", ".runlock"};
 
 bool ownPlainFile(const std::string& path, struct stat& st) {
   return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid();
@@ -33,26 +35,29 @@ std::map<std::string, std::set<std::string>> sessionFiles(const std::string& dir
   std::error_code ec;
   for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string file = it->path().filename().string();
-    for (const char* suffix : kSuffixes) {
+    for (const char* suffix : kSuffixes) {  // x.runlock is x's run lock, not the start lock of x.run
       const size_t n = std::strlen(suffix);
-      if (file.size() > n && file.compare(file.size() - n, n, suffix) == 0) files[file.substr(0, file.size() - n)].insert(suffix);
+      if (file.size() > n && file.compare(file.size() - n, n, suffix) == 0) {
+        files[file.substr(0, file.size() - n)].insert(suffix);
+        break;
+      }
     }
   }
   return files;
 }
 
-// The start lock, held while this session's files are looked at and removed.
-struct StartLock {
+// A session's lock, held while its files are looked at and removed.
+struct HeldLock {
   int fd = -1;
-  ~StartLock() {
+  ~HeldLock() {
     if (fd >= 0) close(fd);
   }
 };
 
-// Takes the lock as kor does, but without waiting. True when it is held, or when there is no
-// lock file; false when a start holds it, or the file is not a plain one of ours, or the name
-// came to mean another file meanwhile.
-bool takeStartLock(const std::string& path, StartLock& lock) {
+// Takes a lock as its owners do, but without waiting. True when it is held, or when there is
+// no lock file; false when a start (or a run) holds it, or the file is not a plain one of
+// ours, or the name came to mean another file meanwhile.
+bool takeLock(const std::string& path, HeldLock& lock) {
   lock.fd = open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (lock.fd < 0) return errno == ENOENT;
   struct stat held, named;
@@ -119,8 +124,10 @@ void removeEndedSessionFiles(const GcOptions& options, const std::set<std::strin
     const bool socketRemoved = removedSockets.count(name) > 0;
     struct stat st;
     if (!socketRemoved && lstat(controlSocketPath(name).c_str(), &st) == 0) continue;  // it lives
-    StartLock lock;
-    if (!takeStartLock(dir + "/" + name + ".lock", lock)) continue;
+    HeldLock locks[sizeof kLocks / sizeof kLocks[0]];
+    bool held = true;
+    for (size_t i = 0; held && i < sizeof kLocks / sizeof kLocks[0]; ++i) held = takeLock(dir + "/" + name + kLocks[i], locks[i]);
+    if (!held) continue;
     // Under the lock no session of this name can start; one that has a socket still stands.
     const bool socketGone = lstat(controlSocketPath(name).c_str(), &st) != 0 && errno == ENOENT;
     if (!socketGone && !(options.dryRun && socketRemoved)) continue;

@@ -199,7 +199,7 @@ def test_files_of_sessions_that_ended_long_ago(env):
             path = touch(os.path.join(env.control, name + suffix),
                          f"{end_time} killed by request\n" if suffix == ".gone" else "")
             os.utime(path, (mtime or end_time,) * 2)
-    ended("long", old, ".gone", ".framing", ".lock")
+    ended("long", old, ".gone", ".framing", ".runlock", ".lock")
     ended("recent", now() - 1 * hours, ".gone", ".lock")
     ended("lockonly", old, ".lock")                       # killed outright: no ended reason
     ended("touched", old, ".gone", mtime=now())           # the recorded end time counts
@@ -207,19 +207,23 @@ def test_files_of_sessions_that_ended_long_ago(env):
     ended("live", old, ".gone", ".lock")
     env.fake("live")
     ended("starting", old, ".gone", ".lock")              # a start holds its lock
+    ended("running", old, ".gone", ".runlock")            # a run holds its lock
     ended("theirs", old, ".gone")
     os.chown(os.path.join(env.control, "theirs.gone"), 65534, 65534)
     os.symlink("/etc/passwd", os.path.join(env.control, "link.gone"))
     store_dirs(env)
-    with open(os.path.join(env.control, "starting.lock")) as held:
-        fcntl.flock(held, fcntl.LOCK_EX)
+    with open(os.path.join(env.control, "starting.lock")) as start, \
+            open(os.path.join(env.control, "running.runlock")) as run:
+        fcntl.flock(start, fcntl.LOCK_EX)
+        fcntl.flock(run, fcntl.LOCK_EX)
         r = env.korctl("gc")
         dry = env.korctl("gc", "--idle=30m", "--dry-run")  # the idle limit is the age that counts
     assert (r.returncode, r.stderr) == (0, b"")
     assert sorted(r.stdout.decode().splitlines()) == [f"removed ended session file: {f}" for f in (
-        "lockonly.lock", "long.framing", "long.gone", "long.lock", "touched.gone")]
+        "lockonly.lock", "long.framing", "long.gone", "long.lock", "long.runlock", "touched.gone")]
     assert files(env.control) == ["cacheonly.framing", "link.gone", "live.gone", "live.lock", "live.sock",
-                                  "recent.gone", "recent.lock", "starting.gone", "starting.lock", "theirs.gone"]
+                                  "recent.gone", "recent.lock", "running.gone", "running.runlock",
+                                  "starting.gone", "starting.lock", "theirs.gone"]
     assert dry.stdout.decode().splitlines() == ["would remove ended session file: recent.gone",
                                               "would remove ended session file: recent.lock"]
 
