@@ -93,7 +93,8 @@ void report(LoginState& login, const std::string& message) {
 void awaitSetupLine(Session& session) {
   LoginState& login = session.login;
   if (login.ready < 0) return;  // the foreground has had its answer (a login prompt)
-  if (session.options.command.empty()) {
+  // Only a line that prints its status line (korctl's does) can be seen to have run.
+  if (session.options.command.find("KORCTL_EC=") == std::string::npos) {
     report(login, "ok");
     return;
   }

@@ -6,7 +6,7 @@
 // record, and the foreground learns how the login went: done, waiting at a prompt, still
 // connecting when its time is up, or ended with ssh's last words. Once logged in (a local
 // shell is from the start) the foreground hears "ok" only when the set-up line has run: its
-// status line (KORCTL_EC=N) shows in the output. So a session is alive and set up when the
+// status line (KORCTL_EC=N, which korctl's set-up line prints) shows in the output. So a session is alive and set up when the
 // start returns 0, and a shell that exits at once is reported with its ended reason.
 #include <string>
 
