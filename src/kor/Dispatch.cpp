@@ -29,6 +29,7 @@ void serveInput(Session& session, Client& client) {
   session.terminal.inputCursor = session.output.head;
   queueInput(session.terminal, std::move(request.payload), hidden);
   request.payload = std::string();
+  noteLoginInput(session);
   session.lastActivity = static_cast<long long>(std::time(nullptr));
   queueReply(client, request.type, "");
 }

@@ -155,6 +155,13 @@ void noteLoginOutput(Session& session, const char* data, size_t length) {
   login.lastOutput = Clock::now();
 }
 
+void noteLoginInput(Session& session) {
+  LoginState& login = session.login;
+  if (!login.pending || login.prompt.empty()) return;
+  login.prompt.clear();
+  login.quietChecked = true;  // the old prompt is still the last text: look again after new output
+}
+
 Clock::time_point advanceLogin(Session& session) {
   LoginState& login = session.login;
   if (login.setupPending) {

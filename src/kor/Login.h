@@ -37,6 +37,10 @@ void beginSetup(Session& session, int ready, int lockFd);
 // Output arrived: the set-up line's status line is looked for; a remote session keeps its
 // newest text; a prompt seen before is answered or gone.
 void noteLoginOutput(Session& session, const char* data, size_t length);
+// Input arrived: a prompt it answers is no longer what the login waits for; the login is
+// connecting again until ssh shows more (another prompt, or the notice). Otherwise a run
+// right after the answer would still find the old prompt and refuse.
+void noteLoginInput(Session& session);
 // One step per serve pass: the notice from ssh (then the set-up line is typed), a prompt after
 // a quiet moment, the foreground's time limit, the set-up line's time limit. Returns when the
 // next step is due at the latest.

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "kor/Login.h"
+#include "kor/Session.h"
 
 using namespace kor;
 
@@ -32,4 +33,26 @@ TEST(Login, LastLineAndPrompt) {
     EXPECT_EQ(lastLineOf(c.output, true), c.prompt) << c.output;
   }
   EXPECT_EQ(lastLineOf(std::string(500, 'x') + ": ", true).size(), 200u);
+}
+
+TEST(Login, AnsweredPromptIsConnectingUntilSshSaysMore) {
+  Session session;
+  session.login.remote = true;
+  session.terminal.shellAlive = true;
+  beginLogin(session, -1, -1);
+  const std::string asked = "Enter passphrase for key '/k': ";
+  noteLoginOutput(session, asked.data(), asked.size());
+  session.login.lastOutput -= std::chrono::seconds(1);  // quiet since
+  advanceLogin(session);
+  EXPECT_EQ(loginStateOf(session), "prompt");
+  noteLoginInput(session);  // the answer
+  EXPECT_EQ(loginStateOf(session), "connecting");
+  advanceLogin(session);    // no new output: the old prompt is not taken up again
+  EXPECT_EQ(loginStateOf(session), "connecting");
+  const std::string again = "\r\nBad passphrase, try again for /k: ";
+  noteLoginOutput(session, again.data(), again.size());
+  session.login.lastOutput -= std::chrono::seconds(1);
+  advanceLogin(session);
+  EXPECT_EQ(loginStateOf(session), "prompt");
+  EXPECT_EQ(session.login.prompt, "Bad passphrase, try again for /k:");
 }
