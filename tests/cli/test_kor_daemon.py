@@ -216,6 +216,8 @@ def test_shell_that_ends_by_itself(env, line, reason):
     assert r.returncode == 1
     assert b"korctl: session 's' ended: " + reason + b" (" in r.stderr
     assert wait_for(lambda: not daemon_pids(env), 5)
+    for name in os.listdir(env.control):  # what the session leaves (s.gone, s.lock) is private
+        assert stat.S_IMODE(os.stat(os.path.join(env.control, name)).st_mode) == 0o600, name
 
 
 def test_kill_ends_the_shell_process_group(env):
