@@ -25,11 +25,13 @@ void ScreenModelDeleter::operator()(ScreenModel* model) const {
 namespace {
 
 // A terminal may claim any size up to 65535 square; the model covers at most this much of it
-// (about 20 MB a screen), from the top left.
+// (about 20 MB a screen), from the top left. It is at least two columns wide: the emulator
+// crashes on a wide character in a single column.
 constexpr int kMaxRows = 500;
 constexpr int kMaxCols = 1000;
+constexpr int kMinCols = 2;
 
-int clampSize(int value, int limit) { return std::min(std::max(value, 1), limit); }
+int clampSize(int value, int least, int limit) { return std::min(std::max(value, least), limit); }
 
 // The emulator answers queries (cursor position, device attributes) as a terminal would; the
 // session's programs get their answers from an attached terminal, if any, never from here.
@@ -144,8 +146,8 @@ std::string renderRow(const ScreenModel& model, int row, int cols, bool attribut
 }  // namespace
 
 Screen makeScreen(int rows, int cols) {
-  rows = clampSize(rows, kMaxRows);
-  cols = clampSize(cols, kMaxCols);
+  rows = clampSize(rows, 1, kMaxRows);
+  cols = clampSize(cols, kMinCols, kMaxCols);
   Screen screen;
   screen.model.reset(new ScreenModel);
   ScreenModel& model = *screen.model;
@@ -170,8 +172,8 @@ void feedScreen(Screen& screen, const char* data, size_t length) {
 
 void resizeScreen(Screen& screen, int rows, int cols) {
   ScreenModel& model = *screen.model;
-  rows = clampSize(rows, kMaxRows);
-  cols = clampSize(cols, kMaxCols);
+  rows = clampSize(rows, 1, kMaxRows);
+  cols = clampSize(cols, kMinCols, kMaxCols);
   catchUp(model);
   int oldRows = 0, oldCols = 0;
   vterm_get_size(model.vt, &oldRows, &oldCols);

@@ -149,3 +149,14 @@ TEST(Screen, ResizeChangesTheRows) {
   resizeScreen(screen, 0, -5);  // a nonsense size still leaves a screen
   EXPECT_EQ(captureScreen(screen, false).rows, 1);
 }
+
+TEST(Screen, ASingleColumnTerminalTakesWideCharacters) {
+  for (bool resized : {false, true}) {
+    Screen screen = makeScreen(resized ? 4 : 3, resized ? 10 : 1);
+    if (resized) resizeScreen(screen, 3, 1);
+    std::string text = "a\xe4\xb8\xad\xcc\x81" "b\r\n\xe4\xb8\xad";
+    feedScreen(screen, text.data(), text.size());
+    ScreenImage image = captureScreen(screen, false);
+    EXPECT_EQ(image.lines, lines({"\xe4\xb8\xad\xcc\x81", "b", "\xe4\xb8\xad"})) << resized;
+  }
+}
