@@ -180,16 +180,21 @@ void resizeScreen(Screen& screen, int rows, int cols) {
   vterm_set_size(model.vt, rows, cols);
   resizeScreenFeed(model.feed, rows, cols);
   // The emulator keeps what a smaller screen no longer has room for, and then writes outside
-  // it. Its saved cursor is saved again where the cursor is (a cursor restored later would land
-  // outside the screen), and the scrolling margins go back to the whole screen, as terminals do
-  // on a resize (a top margin below the screen scrolls a region of negative length).
+  // it: a cursor above rows of text that a shorter screen pushes off the top ends up above the
+  // screen, and the next edit there crashes it. So the cursor is put back inside, its saved
+  // cursor is saved again where the cursor is (a cursor restored later would land outside the
+  // screen), and the scrolling margins go back to the whole screen, as terminals do on a resize
+  // (a top margin below the screen scrolls a region of negative length).
+  VTermPos cursor;
+  vterm_state_get_cursorpos(vterm_obtain_state(model.vt), &cursor);
+  const bool outside = cursor.row < 0 || cursor.row >= rows || cursor.col < 0 || cursor.col >= cols;
+  cursor.row = clampSize(cursor.row, 0, rows - 1);
+  cursor.col = clampSize(cursor.col, 0, cols - 1);
   std::string settle;
+  if (model.feed.scrollMargins) settle += "\x1b[r";  // (which homes the cursor)
+  if (model.feed.scrollMargins || outside)
+    settle += "\x1b[" + std::to_string(cursor.row + 1) + ";" + std::to_string(cursor.col + 1) + "H";
   if (rows < oldRows || cols < oldCols) settle += "\x1b" "7";
-  if (model.feed.scrollMargins) {
-    VTermPos cursor;
-    vterm_state_get_cursorpos(vterm_obtain_state(model.vt), &cursor);
-    settle += "\x1b[r\x1b[" + std::to_string(cursor.row + 1) + ";" + std::to_string(cursor.col + 1) + "H";
-  }
   feedScreen(screen, settle.data(), settle.size());
 }
 

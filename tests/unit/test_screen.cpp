@@ -136,6 +136,24 @@ TEST(Screen, ACursorSavedBeyondAShrunkenScreenComesBackInside) {
   }
 }
 
+TEST(Screen, TheCursorStaysOnAShrunkenScreen) {
+  // Rows of text below the cursor: the shorter screen keeps them and pushes the cursor's row
+  // off the top.
+  for (const char* after : {"abc", "\x1b[Lx\x1b[Mabc\x1bMxx\x1b[2K\x1b[1J", "\x1b" "8\x1b[@\x1b[P"}) {
+    Screen screen = makeScreen(26, 71);
+    std::string text;
+    for (int i = 0; i < 30; ++i) text += "line " + std::to_string(i) + "\r\n";
+    text += "\x1b[11;5H";
+    feedScreen(screen, text.data(), text.size());
+    resizeScreen(screen, 14, 75);
+    feedScreen(screen, after, std::strlen(after));
+    ScreenImage image = captureScreen(screen, false);
+    EXPECT_GE(image.cursorRow, 0) << after;
+    EXPECT_LT(image.cursorRow, 14) << after;
+    EXPECT_EQ(image.lines.size(), 14u) << after;
+  }
+}
+
 TEST(Screen, ResizeChangesTheRows) {
   Screen screen = makeScreen(4, 10);
   std::string text = "one\r\ntwo\r\nthree\r\nfour";
