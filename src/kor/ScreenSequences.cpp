@@ -122,12 +122,12 @@ void stepEscape(ScreenFeed& feed, unsigned char c, std::string& modelInput) {
   } else if (c <= 0x2f) {
     feed.parse = P::EscapeIntermediate;
     return boundSequence(feed, modelInput);
-  } else if (feed.parse == P::Escape && c == '[') {
+  } else if (c == '[') {  // (the model begins a control sequence here after intermediates too)
     feed.parse = P::Csi;
     feed.csi.clear();
     feed.csiBroken = false;
     return;
-  } else if (feed.parse == P::Escape && (c == ']' || c == 'P' || c == '_' || c == '^' || c == 'X')) {
+  } else if (c == ']' || c == 'P' || (feed.parse == P::Escape && (c == '_' || c == '^' || c == 'X'))) {
     feed.parse = P::String;
     feed.deviceString = c == 'P';
   } else {

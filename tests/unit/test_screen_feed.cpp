@@ -123,8 +123,9 @@ std::string piece(std::mt19937& rng, int rows, int cols) {
       // (no character sets: the emulator applies a designated set or not depending on how the
       // output was split into writes)
       const char* broken[] = {"\x1b[", "\x1b[1;", "\x1b[?", "\x1b\xe4!", "\x1b(\xe4" "B", "\x1b[2\n;5r", "\x1b[1\x18",
-                              "\x1b[3$r", "\x1b[1 2r", "\x1b[?7\x1bx", "\x1b#8"};
-      return broken[pick(11)];
+                              "\x1b[3$r", "\x1b[1 2r", "\x1b[?7\x1bx", "\x1b#8", "\x1b)[", "\x1b.[2", "\x1b#]0;t\x07",
+                              "\x1b(P1$r\x1b\\"};
+      return broken[pick(15)];
     }
     default:
       return printable(rng, pick(cols)) + (pick(2) ? "\r\n" : "");
@@ -178,6 +179,21 @@ TEST(ScreenFeed, CutsNothingThatShowsOnTheScreen) {
   for (unsigned seed = 1; seed <= 400; ++seed) {
     compareRun(seed);
     if (HasFatalFailure()) return;
+  }
+}
+
+TEST(ScreenFeed, ARepeatAfterAnEscapeWithIntermediatesNeverReachesTheModel) {
+  // The model takes ESC ( [ as the start of a control sequence, as ESC [ is, and a repeat
+  // with nothing to repeat that ends in a later write makes it loop for ever.
+  for (const char* start : {"\x1b)[", "\x1b.[", "\x1b#[3", "\x1b(\x1b)["}) {
+    for (const char* rest : {"b", "3b", "\x1b[b"}) {
+      ScreenFeed feed = makeScreenFeed(4, 10);
+      std::string input;
+      feedScreenOutput(feed, start, std::strlen(start), input);
+      feedScreenOutput(feed, rest, std::strlen(rest), input);
+      flushScreenFeed(feed, input);
+      EXPECT_EQ(input.find('b'), std::string::npos) << start << rest;
+    }
   }
 }
 
