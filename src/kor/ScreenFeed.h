@@ -33,6 +33,7 @@ struct ScreenFeed {
   bool sequenceBegun = false;  // the model has seen its start (given at a flush)
   std::string csi;             // parameter and intermediate bytes of the control sequence
   bool csiBroken = false;      // that sequence had bytes no sequence has, or too many
+  int csiSeparators = 0;       // parameter separators (';', ':') seen in it
 
   // Settings that stop the cut, as far as the escape sequences seen so far can tell.
   bool scrollMargins = false;

@@ -10,6 +10,9 @@ namespace kor {
 namespace {
 
 constexpr size_t kMaxCsi = 64;
+// The model keeps a control sequence's parameters in a fixed array and writes past it from the
+// 17th on: the rest are left out of what it is given.
+constexpr int kMaxModelParams = 16;
 constexpr size_t kMaxHeldSequence = 4096;
 
 bool hasParam(const ControlSequence& parts, long wanted) {
@@ -126,6 +129,7 @@ void stepEscape(ScreenFeed& feed, unsigned char c, std::string& modelInput) {
     feed.parse = P::Csi;
     feed.csi.clear();
     feed.csiBroken = false;
+    feed.csiSeparators = 0;
     return;
   } else if (c == ']' || c == 'P' || (feed.parse == P::Escape && (c == '_' || c == '^' || c == 'X'))) {
     feed.parse = P::String;
@@ -139,6 +143,11 @@ void stepEscape(ScreenFeed& feed, unsigned char c, std::string& modelInput) {
 
 void stepCsi(ScreenFeed& feed, unsigned char c, std::string& modelInput) {
   if (c == kEsc) return restartEscape(feed, modelInput);
+  if (c == ';' || c == ':') ++feed.csiSeparators;
+  if (c >= 0x30 && c <= 0x3f && feed.csiSeparators >= kMaxModelParams) {
+    feed.csiBroken = true;
+    return;
+  }
   feed.sequence += static_cast<char>(c);
   if (c == kCan || c == kSub) {
     feed.parse = ScreenFeed::Parse::Ground;
@@ -191,9 +200,14 @@ void breakUtf8(ScreenFeed& feed, std::string& modelInput) {
 
 size_t sgrLength(const char* p, size_t n) {
   if (n < 3 || p[0] != kEsc || p[1] != '[') return 0;
+  int separators = 0;
   for (size_t j = 2; j < n && j < kMaxCsi; ++j) {
     if (p[j] == 'm') return j + 1;
-    if (!((p[j] >= '0' && p[j] <= '9') || p[j] == ';' || p[j] == ':')) return 0;
+    if (p[j] == ';' || p[j] == ':') {
+      if (++separators >= kMaxModelParams) return 0;  // (cut down as any other sequence is)
+    } else if (p[j] < '0' || p[j] > '9') {
+      return 0;
+    }
   }
   return 0;
 }

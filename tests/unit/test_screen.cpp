@@ -154,6 +154,21 @@ TEST(Screen, TheCursorStaysOnAShrunkenScreen) {
   }
 }
 
+TEST(Screen, ASequenceWithManyParametersKeepsTheFirstSixteen) {
+  std::string params;
+  for (int i = 0; i < 300; ++i) params += ";" + std::to_string(i % 10);
+  struct Case {
+    std::string output;
+    std::vector<std::string> lines;
+  } cases[] = {
+      // (blink, reverse and strike-through come after the 16th)
+      {"\x1b[4;22;23;24;25;27;28;29;39;49;54;55;59;2;2;1;5;7;9mhi\x1b[m", {"\x1b[0;1mhi\x1b[0m", "", ""}},
+      {"\x1b[" + std::string(40, ':') + "\x1f" "ok", {"k", "", ""}},  // (the 'o' ends it)
+      {"a\x1b[2" + params + "Hb", {"a", "b", ""}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(shown({c.output}, 3, 10, true).lines, c.lines) << c.output;
+}
+
 TEST(Screen, ResizeChangesTheRows) {
   Screen screen = makeScreen(4, 10);
   std::string text = "one\r\ntwo\r\nthree\r\nfour";
