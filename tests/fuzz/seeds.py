@@ -48,6 +48,11 @@ SEEDS = {
         b"version=1\nname=s\nhost=db\nport=22\nid=id-s\npasskey=secret\nsavedat=1700000000\ntitle=\n",
         b"version=1\nname=s\nhost=\x1b]0;x\x07\nport=+65535\nid=i\npasskey=p\nsavedat=-1\ntitle=t=u\n\n",
         b"version=1\nname=s\nhost=h\nport=99999999999\nid=i\npasskey=p\nsavedat=x\n"],
+    "fuzz_screen": [bytes([r, c]) + t for r, c in ((0, 0), (7, 3), (200, 91)) for t in (
+        b"$ ls\r\n\x1b[01;34mdir\x1b[0m  file\r\n" * 40 + b"$ ",
+        b"\x1b[?1049h\x1b[2;10r\x1b[H\x1b[2Jtop\x1b[5;1Hmid\x1b[?25l\x1b[r\x1b[?1049l",
+        b"\x1b[?7lno wrap" + b"x" * 200 + b"\x1b[?7h\xe4\xb8\xad\xcc\x81a\x1b[3b\xfe\x1b[6n\x1b]11;?\x07",
+        b"\x1bP1$r\x1b\\\x1b]0;title\x07\x1b(0lqk\x1b(B\xff\xc3")],
     "fuzz_ctl_options": [bytes([c]) + b"\0".join(w) for c in range(0, 24, 3) for w in (
         [b"s", b"--timeout", b"1.5", b"--cursor", b"12"], [b"s", b"pat", b"--exact", b"--from-start"],
         [b"--idle", b"2h", b"--force"], [b"s", b"h", b"--ctl-socket", b"/tmp/x.sock", b"--command=ls"],
