@@ -28,6 +28,7 @@ server = socket.socket(socket.AF_UNIX)
 server.bind(path)
 os.chmod(path, 0o777)
 server.listen(16)
+print("listening", flush=True)
 counts = []
 signal.signal(signal.SIGTERM, lambda *a: (print(counts, flush=True), os._exit(0)))
 while True:
@@ -63,7 +64,8 @@ def foreign_listener(shared_dir):
     returns the number of bytes each connection sent."""
     path = os.path.join(shared_dir, "x.sock")
     proc = subprocess.Popen(NOBODY + [PY, "-c", LISTENER, path], stdout=subprocess.PIPE)
-    assert wait_for(lambda: os.path.exists(path), 10)
+    # Listening, not only bound: a connection between the two is refused, as no daemon is there.
+    assert proc.stdout.readline() == b"listening\n"
 
     class Listener:
         socket_path = path
