@@ -79,4 +79,10 @@ int openPrivateLockFile(const std::string& path, std::string& error) {
   return fd;
 }
 
+bool stillNamed(int fd, const std::string& path) {
+  struct stat held, named;
+  return fstat(fd, &held) == 0 && lstat(path.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
+         held.st_dev == named.st_dev;
+}
+
 }  // namespace kor

@@ -15,4 +15,9 @@ std::string replaceFileAtomically(const std::string& path, const std::string& te
 // with one name, and is made 0600. -1 with the reason in error otherwise.
 int openPrivateLockFile(const std::string& path, std::string& error);
 
+// Whether path still names the file open on fd (same device and inode, not following a link).
+// gc removes the lock file of a session that ended long ago while holding it, so one who was
+// waiting for that lock holds a removed file once it gets it and must lock the name again.
+bool stillNamed(int fd, const std::string& path);
+
 }  // namespace kor

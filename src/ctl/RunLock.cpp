@@ -1,14 +1,13 @@
 #include "ctl/RunLock.h"
 
-#include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
 #include "base/Cancellation.h"
+#include "base/PrivateFile.h"
 
 namespace kor {
 
@@ -16,31 +15,6 @@ namespace {
 
 // How often a waiting run tries the lock again.
 constexpr useconds_t kLockRetry = 10000;
-
-// Whether path still names the file open on fd: gc removes the lock file of a session that
-// ended long ago (holding the lock), so a run that waited on that file holds a removed one.
-bool stillNamed(int fd, const std::string& path) {
-  struct stat held, named;
-  return fstat(fd, &held) == 0 && lstat(path.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
-         held.st_dev == named.st_dev;
-}
-
-// Opens the lock file; -1 with error set when it is not a private lock file of ours.
-int openLockFile(const std::string& path, std::string& error) {
-  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
-  if (fd < 0) {
-    error = path + ": " + std::strerror(errno);
-    return -1;
-  }
-  struct stat info;
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != geteuid() || info.st_nlink != 1) {
-    close(fd);
-    error = path + ": not a private lock file of this user";
-    return -1;
-  }
-  if ((info.st_mode & 077) != 0) fchmod(fd, 0600);
-  return fd;
-}
 
 }  // namespace
 
@@ -60,7 +34,7 @@ LockResult takeRunLock(const Endpoint& session, std::chrono::steady_clock::time_
                        std::string& error) {
   const std::string path = runLockPath(session);
   for (;;) {
-    const int fd = openLockFile(path, error);
+    const int fd = openPrivateLockFile(path, error);
     if (fd < 0) return LockResult::kFailed;
     lock.fd = fd;
     for (;;) {

@@ -68,15 +68,6 @@ std::string lockPathFor(const std::string& socketPath) {
   return socketPath + ".lock";
 }
 
-// Whether the lock file's name still leads to the file held: gc removes the lock of a session
-// that ended long ago while holding it, so a start that was waiting on that file holds a
-// removed one and must take the lock again, under its name.
-bool stillNamed(int lockFd, const std::string& lockPath) {
-  struct stat held, named;
-  return fstat(lockFd, &held) == 0 && lstat(lockPath.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
-         held.st_dev == named.st_dev;
-}
-
 // One start at a time per socket: a second open of the same name waits here, then finds the
 // first one's session running. The lock holds until the daemon reports ready; its file's time
 // says when the session last started.
