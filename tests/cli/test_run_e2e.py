@@ -1,7 +1,6 @@
 """korctl run on real shells: every shell, each in its own session shared by the cases of this
 module, must give the exact output (only the terminal's CR LF for LF) and exit status."""
 import os
-import re
 import shutil
 import socket
 import struct
@@ -10,12 +9,9 @@ import time
 
 import pytest
 
-from harness import Env, seen, wait_for
+from harness import Env, seen
 
 pytestmark = pytest.mark.e2e
-
-# The result line of the set-up line's echo (its typed echo shows `$status` instead).
-SETUP_DONE = re.compile(rb"KORCTL_EC=[0-9]*\r*\n")
 
 # C once per prompt, also when a multi-line paste runs line by line (as preexec hooks do).
 BASH_OSC = r"""
@@ -103,11 +99,7 @@ def open_session(shell, name="s", extra=()):
         with open(rc, "w") as f:
             f.write(shell.rc[1])
     env.open(name, path, *extra)
-    sess = Session(env, shell, name)
-    # kor returns once the set-up line is typed, not once the shell has run it; a run sent
-    # before then would take the set-up line's marks (fish: the C and D;2 of `set +o`) for its own.
-    assert wait_for(lambda: SETUP_DONE.search(sess.output()), 30), sess.output()
-    return env, sess
+    return env, Session(env, shell, name)
 
 
 def close_session(env):
