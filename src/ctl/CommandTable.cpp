@@ -10,7 +10,8 @@ const char* const kCursorOptionHelp = "Start at byte offset N (default: oldest r
 // Each defined in its cmd_<name>.cpp.
 extern const CommandEntry kOpenCommand, kKillCommand, kRunCommand, kReadCommand, kExpectCommand,
     kWriteCommand, kWritelnCommand, kKeyCommand, kWaitCommand, kResizeCommand, kSniffCommand,
-    kScreenCommand, kObserveCommand, kAttachCommand, kSessionsCommand, kInfoCommand, kGcCommand;
+    kScreenCommand, kObserveCommand, kAttachCommand, kSessionsCommand, kInfoCommand, kGcCommand,
+    kMcpCommand;
 
 namespace {
 
@@ -20,7 +21,8 @@ const CommandEntry* const kRows[] = {
     &kRunCommand,      &kReadCommand,    &kExpectCommand, &kWriteCommand, &kWritelnCommand, nullptr,
     &kKeyCommand,      &kWaitCommand,    nullptr,
     &kResizeCommand,   &kSniffCommand,   &kScreenCommand,  &kObserveCommand, &kAttachCommand, nullptr,
-    &kSessionsCommand, &kInfoCommand,    &kGcCommand,
+    &kSessionsCommand, &kInfoCommand,    &kGcCommand,      nullptr,
+    &kMcpCommand,
 };
 
 const char* const kOverviewHead =

@@ -5,7 +5,6 @@
 #include "ctl/CommandTable.h"
 #include "ctl/Input.h"
 #include "text/KeyNames.h"
-#include "text/Suggest.h"
 
 namespace kor {
 
@@ -19,30 +18,16 @@ void addOptions(cxxopts::Options& o) {
   parsePositional(o, {"NAME", "KEYS"});
 }
 
-// The bad word, then the names it was probably meant to be, or else all of them.
-void reportUnknownKey(const std::string& key) {
-  std::fprintf(stderr, "korctl: unknown key '%s'\n", key.c_str());
-  const std::vector<std::string> close = closestWords(key, keyNames());
-  if (close.empty() || close.size() > 4)  // a guess among many helps less than the list
-    std::fputs(keyNamesHelp().c_str(), stderr);
-  else
-    std::fprintf(stderr, "korctl: did you mean %s?\n", quotedAlternatives(close).c_str());
-}
-
 int execute(const Invocation& call) {
   const std::vector<std::string> keys = givenOr(call.args, "KEYS", std::vector<std::string>());
   if (keys.empty()) {
     std::fprintf(stderr, "korctl key: KEY required (try: korctl key %s eof)\n", call.name.c_str());
     return 2;
   }
-  std::string payload;
-  for (const std::string& key : keys) {
-    std::string bytes = keyBytes(key);
-    if (bytes.empty()) {
-      reportUnknownKey(key);
-      return 2;
-    }
-    payload += bytes;
+  std::string payload, unknown;
+  if (!keySequence(keys, payload, unknown)) {
+    reportUnknownKey(unknown);
+    return 2;
   }
   return sendInput(resolveEndpoint(call.name), payload, false);
 }

@@ -93,5 +93,5 @@ TEST(CommandTable, EveryRowIsReachableAndSessionRowsTakeName) {
       EXPECT_EQ(parse(name, {"s"})["NAME"].as<std::string>(), "s") << name;
     }
   }
-  EXPECT_EQ(names.size(), 17u);  // the sixteen of the overview and screen
+  EXPECT_EQ(names.size(), 18u);  // the sixteen of the overview, screen and mcp
 }
