@@ -12,6 +12,9 @@ packages=(
   scdoc man-db bash-completion dpkg-dev file openssh-server
 )
 missing=()
+# Node.js and npm run the MCP client tests (tests/mcp); a machine that has them from elsewhere
+# keeps its own.
+command -v node >/dev/null && command -v npm >/dev/null || missing+=(nodejs npm)
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
@@ -36,5 +39,14 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null ||
     status=$?
   [ -z "$no_services" ] || $sudo rm -f "$no_services"
-  exit $status
+  [ $status -eq 0 ] || exit $status
+fi
+
+# The MCP client tests' npm packages, exactly as package-lock.json pins them; installed again
+# only when the lock file changes.
+mcp_tests=$(cd "$(dirname "$0")/../tests/mcp" && pwd)
+if ! cmp -s "$mcp_tests/package-lock.json" "$mcp_tests/node_modules/.installed-lock.json"; then
+  echo "setup: installing the MCP client tests' npm packages" >&2
+  (cd "$mcp_tests" && npm ci --no-audit --no-fund --loglevel=error >/dev/null &&
+    cp package-lock.json node_modules/.installed-lock.json)
 fi

@@ -12,6 +12,7 @@
 #include "ctl/Open.h"
 #include "ctl/OutputRead.h"
 #include "ctl/SessionList.h"
+#include "text/ScreenText.h"
 #include "text/Strip.h"
 #include "text/Utf8.h"
 
@@ -300,13 +301,47 @@ Tool keyToolRow() {
           keyTool};
 }
 
+// ---- session_screen
+
+// The object `screen --json` prints.
+ToolOutcome screenTool(const Json& arguments) {
+  ScreenImage screen;
+  if (!fetchScreen(sessionOf(arguments), arguments["ansi"].get<bool>(), screen, "screen")) return failure();
+  return success(Json::parse(screenJson(screen)));
+}
+
+Tool screenToolRow() {
+  Json position = {{"type", "object"},
+                   {"properties", {{"row", property("integer", "From 0")}, {"col", property("integer", "From 0")}}},
+                   {"required", {"row", "col"}},
+                   {"description", "Where the terminal's cursor is"}};
+  return {"session_screen",
+          "Show a session's screen",
+          "The session's screen as its terminal shows it now, row by row: what a full-screen program (an "
+          "editor, a pager, top) displays, which the raw output of session_read does not show.",
+          {nameArgument(),
+           {"ansi", ArgType::kBoolean, "Keep colours and attributes in the rows, as SGR escape sequences", false,
+            false}},
+          Json{{"rows", property("integer", "The terminal's height")},
+               {"cols", property("integer", "The terminal's width")},
+               {"cursor", position},
+               {"alternate", property("boolean", "Whether a full-screen program's alternate screen is up")},
+               {"lines", {{"type", "array"},
+                          {"items", {{"type", "string"}}},
+                          {"description", "The rows, top to bottom, as UTF-8 text without trailing blanks"}}}},
+          {"rows", "cols", "cursor", "alternate", "lines"},
+          kReadOnly,
+          false,
+          screenTool};
+}
+
 }  // namespace
 
 void setKorctlPath(const std::string& argv0) { programPath() = argv0; }
 
 const std::vector<Tool>& toolTable() {
-  static const std::vector<Tool> table = {openToolRow(),  listToolRow(),  readToolRow(), expectToolRow(),
-                                          writeToolRow(), keyToolRow(),   killToolRow()};
+  static const std::vector<Tool> table = {openToolRow(),   listToolRow(), readToolRow(), expectToolRow(),
+                                          writeToolRow(),  keyToolRow(),  screenToolRow(), killToolRow()};
   return table;
 }
 

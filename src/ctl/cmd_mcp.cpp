@@ -12,8 +12,8 @@ std::string helpTail() {
   std::string text =
       "  An agent host starts `korctl mcp` and talks to it in JSON-RPC, one message\n"
       "  per line; standard output carries nothing else, log lines go to standard\n"
-      "  error. Tool calls run side by side; a cancelled one ends (a running command\n"
-      "  gets an interrupt). End of input ends the server and cancels what still runs.\n"
+      "  error. Tool calls run side by side; a cancelled one stops. End of input ends\n"
+      "  the server and cancels what still runs.\n"
       "\n"
       "Tools:\n";
   for (const mcp::Tool& tool : mcp::toolTable()) {

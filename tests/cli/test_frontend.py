@@ -39,6 +39,8 @@ Usage:
   info        show session status
   gc          remove dead session sockets
 
+  mcp         serve sessions as tools to an AI agent (MCP over stdio)
+
   -h, --help     show this overview (or `korctl <command> --help`)
   -v, --version  print the korctl version
 """
@@ -122,6 +124,8 @@ HELP = [
      ["--from-start", "--exact", "Match PATTERN as a literal substring, not a regex",
       "Scan output from byte offset N (capture it before writing to avoid races)", "--after-input"]),
     ("resize", "Set the session's terminal size.", "korctl resize NAME ROWS COLS", []),
+    ("mcp", "Serve the sessions as tools for AI agents (Model Context Protocol on stdio).", "korctl mcp",
+     ["End of input ends", "session_open Open a terminal session"]),
     ("gc", "Remove dead session sockets (and, with --idle, end idle sessions).",
      "korctl gc [--idle [DUR]] [--force] [--dry-run]",
      ["--idle [=arg(=8h)]", "--force", "Stop idle sessions outright, skipping the", "--dry-run"]),
