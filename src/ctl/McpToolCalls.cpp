@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "base/Durations.h"
 #include "ctl/Expect.h"
 #include "ctl/Input.h"
 #include "ctl/Kill.h"
@@ -159,9 +160,29 @@ Tool killToolRow() {
 
 // ---- session_read
 
+// At once, as `read` reads; with settle, as `read --timeout` waits for the output to settle (a
+// settle time under 1 ms reads at once, so the result always says where the output ends).
+bool readOutput(const Endpoint& session, long long cursor, double settle, OutputChunk& all) {
+  if (durationMillis(settle) <= 0) return fetchOutput(session, cursor, all, false);
+  OutputReader reader{session};
+  OutputChunk chunk;
+  all.nextCursor = cursor;
+  auto readOne = [&](long long from, uint32_t waitMs) {
+    SettleStep step;
+    step.ok = fetchOutput(reader, from, waitMs, chunk, false);
+    all.data += chunk.data;
+    all.gap = all.gap || chunk.gap;
+    step.bytes = chunk.data.size();
+    step.nextCursor = chunk.nextCursor;
+    return step;
+  };
+  return readUntilSettled(reader, all.nextCursor, settle, readOne);
+}
+
 ToolOutcome readTool(const Json& arguments) {
   OutputChunk chunk;
-  if (!fetchOutput(sessionOf(arguments), arguments["cursor"].get<long long>(), chunk, false)) return failure();
+  if (!readOutput(sessionOf(arguments), arguments["cursor"].get<long long>(), arguments["settle"].get<double>(), chunk))
+    return failure();
   const size_t limit = arguments["maxBytes"].get<size_t>();
   const bool truncated = chunk.data.size() > limit;
   if (truncated) {
@@ -193,7 +214,11 @@ Tool readToolRow() {
            {"strip", ArgType::kBoolean, "Remove escape sequences (colours, cursor movement) and carriage returns",
             false, false},
            {"maxBytes", ArgType::kInteger, "At most this many bytes of output (before stripping)", false, 1048576,
-            Json{{"minimum", 1}}}},
+            Json{{"minimum", 1}}},
+           {"settle", ArgType::kNumber,
+            "Wait up to this many seconds for output to come and settle (no new output for 0.3 s), as "
+            "`korctl read --timeout` does; 0: what is there now",
+            false, 0.0, Json{{"minimum", 0}}}},
           output,
           {"data", "nextCursor", "gap", "truncated"},
           kReadOnly,

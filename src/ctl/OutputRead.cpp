@@ -1,9 +1,13 @@
 #include "ctl/OutputRead.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 #include "base/ControlClient.h"
+#include "base/Durations.h"
 #include "base/StatusRecord.h"
 #include "base/StdoutWriter.h"
 #include "text/Strip.h"
@@ -110,6 +114,32 @@ ChunkSink chunkSink(OutputChunk& chunk) {
 
 bool fetchOutput(OutputReader& reader, long long cursor, uint32_t waitMs, OutputChunk& chunk, bool quiet) {
   return streamOutput(reader, cursor, waitMs, chunkSink(chunk), quiet);
+}
+
+bool readUntilSettled(OutputReader& reader, long long& cursor, double timeoutSeconds,
+                      const std::function<SettleStep(long long cursor, uint32_t waitMs)>& readOne) {
+  using Clock = std::chrono::steady_clock;
+  using std::chrono::milliseconds;
+  const auto start = Clock::now();
+  const auto deadline = start + milliseconds(durationMillis(timeoutSeconds));
+  const auto quiet = milliseconds(300);
+  auto lastOutput = start;
+  bool seen = false;
+  while (Clock::now() < deadline) {
+    const auto now = Clock::now();
+    const auto until = seen ? std::min(deadline, lastOutput + quiet + milliseconds(1)) : deadline;
+    const SettleStep step = readOne(cursor, waitMillis(until - now));
+    if (!step.ok) return false;
+    cursor = step.nextCursor;
+    if (step.bytes > 0) {
+      seen = true;
+      lastOutput = Clock::now();
+    } else if (seen && Clock::now() - lastOutput > quiet) {
+      break;
+    }
+    if (!reader.waitRead) usleep(50000);
+  }
+  return true;
 }
 
 namespace {

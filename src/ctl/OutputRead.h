@@ -63,6 +63,21 @@ ChunkSink chunkSink(OutputChunk& chunk);
 // The same into chunk, whose buffer is reused from read to read.
 bool fetchOutput(OutputReader& reader, long long cursor, uint32_t waitMs, OutputChunk& chunk, bool quiet);
 
+// One read of readUntilSettled: false in ok stops it (a failure, already reported); bytes is
+// how many raw bytes the reply carried.
+struct SettleStep {
+  bool ok = false;
+  size_t bytes = 0;
+  long long nextCursor = 0;
+};
+// Reads on from cursor until output has arrived and then stayed away for 300 ms, or the time
+// limit passes, each read through readOne(cursor, waitMs): where the daemon serves waiting reads
+// each one waits for output until the quiet period or the time limit would end, else the loop
+// pauses 50 ms between reads. False when a read failed; cursor ends as the next cursor after the
+// last read.
+bool readUntilSettled(OutputReader& reader, long long& cursor, double timeoutSeconds,
+                      const std::function<SettleStep(long long cursor, uint32_t waitMs)>& readOne);
+
 // Writes one reply as it arrives, as printChunk writes a whole chunk: the gap warning first,
 // then the bytes (stripped, with strip: each reply on its own, as a whole). With
 // warnOnlyWithBytes the warning is given only when the reply carries bytes.

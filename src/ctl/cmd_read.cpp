@@ -2,19 +2,14 @@
 // following new output, or until it settles.
 #include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 
-#include "base/Durations.h"
 #include "ctl/CommandTable.h"
 #include "ctl/OutputRead.h"
 
 namespace kor {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 void printNextCursor(long long cursor) { std::fprintf(stderr, "next-cursor: %lld\n", cursor); }
 
@@ -65,32 +60,19 @@ int readFollow(const Endpoint& session, long long cursor, bool strip) {
 }
 
 // Reads until output has arrived and then stayed away for 300 ms, or the time limit passes.
-// Where the daemon serves waiting reads, each read waits for output until the quiet period or
-// the time limit would end, instead of a read every 50 ms.
 int readSettle(const Endpoint& session, long long cursor, bool strip, double timeoutSeconds) {
-  using std::chrono::milliseconds;
-  const auto start = Clock::now();
-  const auto deadline = start + milliseconds(durationMillis(timeoutSeconds));
-  const auto quiet = milliseconds(300);
-  auto lastOutput = start;
-  bool seen = false;
   OutputReader reader{session};
   ChunkPrinter printer;
   printer.strip = strip;
   printer.warnOnlyWithBytes = true;  // an empty chunk is not printed in this mode
-  while (Clock::now() < deadline) {
-    const auto now = Clock::now();
-    const auto until = seen ? std::min(deadline, lastOutput + quiet + milliseconds(1)) : deadline;
-    if (streamReply(reader, cursor, waitMillis(until - now), printer, false) != Streamed::kOk) return 1;
-    cursor = printer.header.nextCursor;
-    if (printer.bytesSeen > 0) {
-      seen = true;
-      lastOutput = Clock::now();
-    } else if (seen && Clock::now() - lastOutput > quiet) {
-      break;
-    }
-    if (!reader.waitRead) usleep(50000);
-  }
+  auto readOne = [&](long long from, uint32_t waitMs) {
+    SettleStep step;
+    step.ok = streamReply(reader, from, waitMs, printer, false) == Streamed::kOk;
+    step.bytes = printer.bytesSeen;
+    step.nextCursor = printer.header.nextCursor;
+    return step;
+  };
+  if (!readUntilSettled(reader, cursor, timeoutSeconds, readOne)) return 1;
   printNextCursor(cursor);
   return 0;
 }

@@ -121,6 +121,20 @@ def test_output_that_is_not_utf8_is_carried_exactly(env, mcp):
     assert "dataBase64" not in plain and plain["data"] == "ok"
 
 
+def test_read_with_settle_gathers_output_until_it_is_quiet(env, mcp):
+    fake = env.fake("s", [read_reply(2, b"ab"), read_reply(4, b"cd", gap=True)], handler=lambda kind, payload: read_reply(4))
+    server = mcp()
+    start = time.monotonic()
+    data = server.call("session_read", name="s", settle=20)["structuredContent"]
+    assert (data["data"], data["nextCursor"], data["gap"]) == ("abcd", 4, True)
+    assert time.monotonic() - start < 15  # ended by the quiet, not the limit
+    assert len(fake.requests) >= 4  # kept reading through the quiet period
+    # A settle time under 1 ms is one read, as without it.
+    fake.requests.clear()
+    assert server.call("session_read", name="s", cursor=4, settle=0.0004)["structuredContent"]["nextCursor"] == 4
+    assert len(fake.requests) == 1
+
+
 def test_calls_run_side_by_side_and_a_cancelled_one_stops_without_an_answer(env, mcp):
     fake = env.fake("s", [status(0)], handler=lambda kind, payload: read_reply(0))
     server = mcp()
