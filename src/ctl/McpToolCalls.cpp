@@ -12,6 +12,7 @@
 #include "ctl/McpTools.h"
 #include "ctl/Open.h"
 #include "ctl/OutputRead.h"
+#include "ctl/RunCommand.h"
 #include "ctl/SessionList.h"
 #include "text/ScreenText.h"
 #include "text/Strip.h"
@@ -156,6 +157,50 @@ Tool killToolRow() {
           Json{{"readOnlyHint", false}, {"destructiveHint", true}, {"idempotentHint", false}, {"openWorldHint", false}},
           false,
           killTool};
+}
+
+// ---- session_run
+
+// The run as `korctl run NAME COMMAND` makes it. A command that ran is a result whatever its
+// exit status; a run that gave up (time-out, a shell parked on a continuation prompt) is an
+// error result that still carries what the command printed until then.
+ToolOutcome runTool(const Json& arguments) {
+  const RunResult run = runCommand(sessionOf(arguments), arguments["command"].get<std::string>(), kFramingAuto,
+                                   arguments["timeout"].get<double>());
+  const bool gaveUp = run.status == 124 || run.status == 125;
+  if (!run.ran && !gaveUp && !isBlankCommand(arguments["command"].get<std::string>())) return failure();
+  Json result = Json::object();
+  putBytes(result, "output", arguments["strip"].get<bool>() ? stripAnsi(run.output) : run.output);
+  result["exitStatus"] = run.status;
+  result["timedOut"] = run.status == 124;
+  return run.ran || !gaveUp ? success(result) : failure("", result);
+}
+
+Tool runToolRow() {
+  Json output = Json::object();
+  describeBytes(output, "output", "The command's output, exactly as it printed it (escape sequences removed with strip)");
+  output["exitStatus"] = property("integer", "The command's exit status; when the run gave up (an error result), "
+                                             "124 for a time-out or 125 for a shell left on a continuation prompt");
+  output["timedOut"] = property("boolean", "Whether the time limit passed before the command ended (the message "
+                                           "says whether it was interrupted)");
+  return {"session_run",
+          "Run a shell command in a session",
+          "Type one shell command into the session's shell and return its exact output and exit status, cut out "
+          "of the terminal's output (no prompt, no echo). The shell keeps its state between runs (working "
+          "directory, variables). For interactive programs use session_write, session_key and session_expect.",
+          {nameArgument(),
+           {"command", ArgType::kString, "The shell command line, as typed at the prompt (several lines are fine)",
+            true},
+           {"timeout", ArgType::kNumber, "Seconds before giving up (the command is interrupted then)", false, 60.0,
+            Json{{"minimum", 0.001}}},
+           {"strip", ArgType::kBoolean, "Remove escape sequences (colours, cursor movement) and carriage returns "
+                                        "from the output",
+            false, false}},
+          output,
+          {"output", "exitStatus", "timedOut"},
+          Json{{"readOnlyHint", false}, {"destructiveHint", true}, {"idempotentHint", false}, {"openWorldHint", true}},
+          false,
+          runTool};
 }
 
 // ---- session_read
@@ -365,8 +410,9 @@ Tool screenToolRow() {
 void setKorctlPath(const std::string& argv0) { programPath() = argv0; }
 
 const std::vector<Tool>& toolTable() {
-  static const std::vector<Tool> table = {openToolRow(),   listToolRow(), readToolRow(), expectToolRow(),
-                                          writeToolRow(),  keyToolRow(),  screenToolRow(), killToolRow()};
+  static const std::vector<Tool> table = {openToolRow(),  listToolRow(), runToolRow(),    readToolRow(),
+                                          expectToolRow(), writeToolRow(), keyToolRow(), screenToolRow(),
+                                          killToolRow()};
   return table;
 }
 

@@ -81,7 +81,7 @@ test("every tool is listed with its input and output schemas", async () => {
   const names = tools.map((tool) => tool.name).sort();
   assert.deepEqual(names, [
     "session_expect", "session_key", "session_kill", "session_list", "session_open", "session_read",
-    "session_screen", "session_write",
+    "session_run", "session_screen", "session_write",
   ]);
   for (const tool of tools) {
     assert.equal(tool.inputSchema.type, "object", tool.name);
@@ -100,6 +100,19 @@ for (const shell of shells) {
     assert.equal((await call(client, "session_open", { name: "s" })).started, false);
     const listed = await call(client, "session_list", {});
     assert.deepEqual(listed.sessions.map((row) => [row.name, row.status]), [["s", "connected"]]);
+
+    // run: the command's exact output and exit status, nothing of the prompt or the echo.
+    assert.deepEqual(await call(client, "session_run", { name: "s", command: "echo one; printf 'tw\\157\\n'; sh -c 'exit 3'" }),
+                     { output: "one\r\ntwo\r\n", exitStatus: 3, timedOut: false });
+    const bold = await call(client, "session_run", { name: "s", command: "printf '\\033[1mbold\\033[0m\\n'", strip: true });
+    assert.equal(bold.output, "bold\n");
+    // A run that times out is an error result saying whether its command got an interrupt (not
+    // where the shell would take it for typed text); after one the shell serves the next run.
+    const late = await client.callTool({ name: "session_run", arguments: { name: "s", command: "sleep 30", timeout: 1 } });
+    assert.equal(late.isError, true, JSON.stringify(late));
+    assert.equal(late.structuredContent.timedOut, true);
+    if (!/; interrupt sent/.test(late.content[0].text)) await call(client, "session_key", { name: "s", keys: ["interrupt"] });
+    assert.equal((await call(client, "session_run", { name: "s", command: "echo back", timeout: 20 })).output, "back\r\n");
 
     // read with cursors: a second read from the first's nextCursor sees only what came after.
     const first = await call(client, "session_read", { name: "s" });
