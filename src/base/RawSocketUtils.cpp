@@ -6,6 +6,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "base/Cancellation.h"
 #include "base/FdIo.h"
 #include "base/Headers.h"
 #include "base/Logging.h"
@@ -29,7 +30,12 @@ void RawSocketUtils::writeFailed(int error) {
 size_t RawSocketUtils::readSome(int fd, char* buffer, size_t length) {
   if (fd < 0) throw std::runtime_error("Invalid file descriptor for readAll");
   for (;;) {
-    if (!waitOnSocketData(fd, 1, 0)) continue;
+    if (!waitOnSocketData(fd, 1, 0)) {
+      // A reply the caller no longer wants (a waiting read parked in the daemon) is not waited
+      // out: the exchange fails at once and the cancelled work goes on to end.
+      if (cancellationPending()) throw std::runtime_error("cancelled");
+      continue;
+    }
     ssize_t n = read(fd, buffer, length);
     if (n > 0) return static_cast<size_t>(n);
     if (n == 0) throw std::runtime_error("Socket has closed abruptly.");
