@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <utility>
 
 #include "base/Durations.h"
 #include "ctl/Expect.h"
@@ -165,14 +166,15 @@ Tool killToolRow() {
 // exit status; a run that gave up (time-out, a shell parked on a continuation prompt) is an
 // error result that still carries what the command printed until then.
 ToolOutcome runTool(const Json& arguments) {
-  const RunResult run = runCommand(sessionOf(arguments), arguments["command"].get<std::string>(), kFramingAuto,
+  RunResult run = runCommand(sessionOf(arguments), arguments["command"].get<std::string>(), kFramingAuto,
                                    arguments["timeout"].get<double>());
   const bool gaveUp = run.status == 124 || run.status == 125;
   if (!run.ran && !gaveUp && !isBlankCommand(arguments["command"].get<std::string>())) return failure();
   Json result = Json::object();
-  putBytes(result, "output", arguments["strip"].get<bool>() ? stripAnsi(run.output) : run.output);
+  putBytes(result, "output", shownOutput(std::move(run.output), arguments["strip"].get<bool>()));
   result["exitStatus"] = run.status;
   result["timedOut"] = run.status == 124;
+  result["cursor"] = run.cursor;
   return run.ran || !gaveUp ? success(result) : failure("", result);
 }
 
@@ -183,6 +185,8 @@ Tool runToolRow() {
                                              "124 for a time-out or 125 for a shell left on a continuation prompt");
   output["timedOut"] = property("boolean", "Whether the time limit passed before the command ended (the message "
                                            "says whether it was interrupted)");
+  output["cursor"] = property("integer", "Where to read on after the run (a cursor for session_read or "
+                                         "session_expect): past the command's output; -1 when nothing was typed");
   return {"session_run",
           "Run a shell command in a session",
           "Type one shell command into the session's shell and return its exact output and exit status, cut out "
@@ -197,9 +201,9 @@ Tool runToolRow() {
                                         "from the output",
             false, false}},
           output,
-          {"output", "exitStatus", "timedOut"},
+          {"output", "exitStatus", "timedOut", "cursor"},
           Json{{"readOnlyHint", false}, {"destructiveHint", true}, {"idempotentHint", false}, {"openWorldHint", true}},
-          false,
+          true,  // a cancelled run interrupts its command, leaving the shell at its prompt
           runTool};
 }
 
@@ -278,7 +282,10 @@ ToolOutcome expectTool(const Json& arguments) {
   request.pattern = arguments["pattern"].get<std::string>();
   request.exact = arguments["exact"].get<bool>();
   request.fromStart = arguments["fromStart"].get<bool>();
+  request.afterInput = arguments["afterInput"].get<bool>();
   if (arguments.contains("cursor")) request.cursor = arguments["cursor"].get<long long>();
+  if (request.afterInput && (request.cursor >= 0 || request.fromStart))
+    return failure("session_expect: afterInput chooses where to start; it does not go with cursor or fromStart");
   request.timeoutSeconds = arguments["timeout"].get<double>();
   const ExpectResult found = expectPattern(sessionOf(arguments), request);
   if (found.status == 1) return failure("", Json{{"matched", false}});
@@ -296,14 +303,18 @@ Tool expectToolRow() {
   return {"session_expect",
           "Wait for a pattern",
           "Wait until a regular expression (ECMAScript syntax), or a literal text with exact, shows up in the "
-          "session's output with escape sequences removed. Starts at the output's end unless cursor or "
-          "fromStart says otherwise. A time-out is an error result with matched false.",
+          "session's output with escape sequences removed. Starts at the output's end unless cursor, "
+          "afterInput or fromStart says otherwise. A time-out is an error result with matched false.",
           {nameArgument(),
            {"pattern", ArgType::kString, "The regular expression, or the literal text with exact", true},
            {"exact", ArgType::kBoolean, "Match pattern as a literal text, not a regular expression", false, false},
            {"cursor", ArgType::kInteger, "Search the output from this cursor on (from session_read or an earlier call)",
             false, nullptr, Json{{"minimum", 0}}},
            {"fromStart", ArgType::kBoolean, "Search all the output kept, not only what comes next (without cursor)",
+            false, false},
+           {"afterInput", ArgType::kBoolean,
+            "Search from where the session's most recent input went in (after session_write: its answer cannot "
+            "be missed, however fast it came)",
             false, false},
            {"timeout", ArgType::kNumber, "Seconds to wait", false, 30.0, Json{{"exclusiveMinimum", 0}}}},
           output,

@@ -102,8 +102,11 @@ for (const shell of shells) {
     assert.deepEqual(listed.sessions.map((row) => [row.name, row.status]), [["s", "connected"]]);
 
     // run: the command's exact output and exit status, nothing of the prompt or the echo.
-    assert.deepEqual(await call(client, "session_run", { name: "s", command: "echo one; printf 'tw\\157\\n'; sh -c 'exit 3'" }),
-                     { output: "one\r\ntwo\r\n", exitStatus: 3, timedOut: false });
+    const ran = await call(client, "session_run", { name: "s", command: "echo one; printf 'tw\\157\\n'; sh -c 'exit 3'" });
+    assert.deepEqual({ ...ran, cursor: undefined }, { output: "one\r\ntwo\r\n", exitStatus: 3, timedOut: false, cursor: undefined });
+    // Its cursor is past the command's output: a read from there shows none of it.
+    const after = await call(client, "session_read", { name: "s", cursor: ran.cursor });
+    assert.ok(ran.cursor > 0 && !after.data.includes("two"), JSON.stringify([ran, after]));
     const bold = await call(client, "session_run", { name: "s", command: "printf '\\033[1mbold\\033[0m\\n'", strip: true });
     assert.equal(bold.output, "bold\n");
     // A run that times out is an error result saying whether its command got an interrupt (not
@@ -113,6 +116,22 @@ for (const shell of shells) {
     assert.equal(late.structuredContent.timedOut, true);
     if (!/; interrupt sent/.test(late.content[0].text)) await call(client, "session_key", { name: "s", keys: ["interrupt"] });
     assert.equal((await call(client, "session_run", { name: "s", command: "echo back", timeout: 20 })).output, "back\r\n");
+
+    // A cancelled run interrupts its command: the next run is served at once, not after the sleep.
+    const controller = new AbortController();
+    const running = client.callTool({ name: "session_run", arguments: { name: "s", command: "sleep 30; echo slept" } },
+                                    undefined, { signal: controller.signal });
+    await new Promise((resolve) => setTimeout(resolve, 800));
+    controller.abort("test");
+    await assert.rejects(running);
+    const next = await call(client, "session_run", { name: "s", command: "echo next", timeout: 15 });
+    assert.equal(next.output, "next\r\n");
+
+    // writeln, then expect with afterInput: the answer is found even when it came before the expect.
+    await call(client, "session_write", { name: "s", text: "echo quick''answer", line: true });
+    await new Promise((resolve) => setTimeout(resolve, 500));
+    assert.equal((await call(client, "session_expect", { name: "s", pattern: "quickanswer", afterInput: true,
+                                                         timeout: 20 })).matched, true);
 
     // read with cursors: a second read from the first's nextCursor sees only what came after.
     const first = await call(client, "session_read", { name: "s" });
@@ -149,10 +168,10 @@ for (const shell of shells) {
     assert.ok(screen.lines.some((line) => line === "after-interrupt"), JSON.stringify(screen.lines));
 
     // A wait that is cancelled stops; the session serves the next call at once.
-    const controller = new AbortController();
+    const stopWaiting = new AbortController();
     const waiting = client.callTool({ name: "session_expect", arguments: { name: "s", pattern: "never-shown" } },
-                                    undefined, { signal: controller.signal });
-    setTimeout(() => controller.abort("test"), 300);
+                                    undefined, { signal: stopWaiting.signal });
+    setTimeout(() => stopWaiting.abort("test"), 300);
     await assert.rejects(waiting);
     assert.equal((await call(client, "session_screen", { name: "s" })).rows, 30);
 
@@ -163,6 +182,21 @@ for (const shell of shells) {
     assert.equal(log().includes("error"), false, log());
   });
 }
+
+test("a client that goes away mid-run leaves the session at its prompt", async () => {
+  const home = makeHome();
+  const first = await connect(home);
+  await call(first.client, "session_open", { name: "g", shell: shells[0] });
+  const running = first.client.callTool({ name: "session_run", arguments: { name: "g", command: "sleep 30; echo slept" } });
+  running.catch(() => {});  // never answered: the connection closes under it
+  await new Promise((resolve) => setTimeout(resolve, 800));
+  await first.client.close();
+  const second = await connect(home);
+  const next = await call(second.client, "session_run", { name: "g", command: "echo again", timeout: 15 });
+  assert.equal(next.output, "again\r\n");
+  await call(second.client, "session_kill", { name: "g" });
+  await second.client.close();
+});
 
 test("tool failures are error results with the command's message", async () => {
   const { client } = await connect(makeHome());

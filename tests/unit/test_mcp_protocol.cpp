@@ -125,7 +125,7 @@ TEST(McpTools, ArgumentsAreCheckedAgainstTheTable) {
       {R"({"name":"s","pattern":"x"})", ""},
       {R"({"name":"s","pattern":"x","cursor":5.0,"timeout":0.5})", ""},
       {R"({"name":"s"})", "missing argument 'pattern'"},
-      {R"({"name":"s","pattern":"x","extra":1})", "unknown argument 'extra' (session_expect takes: name, pattern, exact, cursor, fromStart, timeout)"},
+      {R"({"name":"s","pattern":"x","extra":1})", "unknown argument 'extra' (session_expect takes: name, pattern, exact, cursor, fromStart, afterInput, timeout)"},
       {R"({"name":7,"pattern":"x"})", "argument 'name' must be a string"},
       {R"({"name":"","pattern":"x"})", "argument 'name' must not be empty"},
       {R"({"name":"s","pattern":"x","cursor":1.5})", "argument 'cursor' must be an integer"},
