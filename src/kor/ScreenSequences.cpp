@@ -92,15 +92,23 @@ void takeUtf8(ScreenFeed& feed, unsigned char c, std::string& modelInput) {
 
 // ---- repeats and sequences ----
 
+// A sequence that will not reach the model does nothing but its controls (which act inside a
+// sequence): the model gets those, and a cancel for what it has already seen of it.
+void abandonSequence(ScreenFeed& feed, std::string& modelInput) {
+  for (char c : feed.sequence)
+    if (static_cast<unsigned char>(c) < 0x20 && c != kEsc) modelInput += c;
+  if (feed.sequenceBegun) modelInput += kCan;
+  feed.sequence.clear();
+  feed.sequenceBegun = false;
+}
+
 // The emulator repeats with the width of the last character, and never ends when that width is
 // 0 (nothing printed yet, or a combining mark alone). It repeats ASCII; other characters are
 // repeated here as text, up to a row's worth; with nothing printed the repeat is dropped.
 void repeat(ScreenFeed& feed, bool sure, std::string& modelInput) {
   const std::string& last = feed.lastText;
   if (last.size() == 1 && isAsciiPrintable(static_cast<unsigned char>(last[0]))) return emitSequence(feed, modelInput);
-  for (char c : feed.sequence)
-    if (static_cast<unsigned char>(c) < 0x20 && c != kEsc) modelInput += c;
-  if (feed.sequenceBegun) modelInput += kCan;  // the model has the start: cancel it
+  abandonSequence(feed, modelInput);
   if (last.empty()) return;
   long count = sure ? sequenceParam(splitControlSequence(feed.csi), 0) : 1;
   count = std::min<long>(std::max<long>(count, 1), feed.cols);
@@ -108,8 +116,11 @@ void repeat(ScreenFeed& feed, bool sure, std::string& modelInput) {
 }
 
 
+// An escape ends the sequence being read, as it does in the model. That one is not passed on,
+// so the model is never left inside it when what comes next is not passed on either (a repeat
+// with nothing to repeat, which it would then read as the first one's end).
 void restartEscape(ScreenFeed& feed, std::string& modelInput) {
-  emitSequence(feed, modelInput);
+  abandonSequence(feed, modelInput);
   feed.sequence.assign(1, kEsc);
   feed.parse = ScreenFeed::Parse::Escape;
 }
@@ -168,10 +179,7 @@ void stepCsi(ScreenFeed& feed, unsigned char c, std::string& modelInput) {
   ControlSequence parts = splitControlSequence(feed.csi);
   const bool plain = parts.leader == 0 && parts.intermediates.empty();
   if (c == 'b' && (plain || feed.csiBroken)) {
-    repeat(feed, plain && !feed.csiBroken, modelInput);
-    feed.sequence.clear();
-    feed.sequenceBegun = false;
-    return;
+    return repeat(feed, plain && !feed.csiBroken, modelInput);
   }
   emitSequence(feed, modelInput);
 }
@@ -247,6 +255,9 @@ void stepSequence(ScreenFeed& feed, unsigned char c, std::string& modelInput) {
         feed.parse = P::Ground;
         return;
       }
+      // Any other escape ends the string: it is ended for the model at once (by a cancel), so
+      // the model is never left inside it when the escape's own sequence is not passed on.
+      modelInput += kCan;
       feed.sequence.assign(1, kEsc);
       feed.sequenceBegun = false;
       feed.parse = P::Escape;
