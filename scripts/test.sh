@@ -16,7 +16,7 @@ build/unit_tests --gtest_brief=1 || status=1
 echo "== black-box and end-to-end tests"
 KORCTL_BUILD="$root/build" $py -m pytest -q -p no:cacheprovider tests/cli || status=1
 echo "== MCP client tests (the official SDK's client and the Inspector's command-line mode)"
-(cd tests/mcp && KORCTL_BUILD="$root/build" node --test --test-reporter=spec) || status=1
+(cd tests/mcp && KORCTL_BUILD="$root/build" node --test --test-reporter=tap) || status=1
 echo "== unit tests (sanitizers)"
 ASAN_OPTIONS=detect_leaks=1 build-asan/unit_tests --gtest_brief=1 || status=1
 echo "== black-box and daemon tests (sanitizers)"

@@ -107,8 +107,8 @@ if [ "$1" = loader ]; then
 else
   source "$2/share/bash-completion/completions/korctl"
 fi
-read -r -a spec <<< "$(complete -p korctl)"
-function=${spec[2]}
+read -r -a registration <<< "$(complete -p korctl)"
+function=${registration[2]}
 while IFS= read -r line; do
   eval "COMP_WORDS=($line)"
   COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
