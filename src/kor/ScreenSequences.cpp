@@ -20,8 +20,7 @@ bool hasParam(const ControlSequence& parts, long wanted) {
 }
 
 // A broken sequence may still have done something: it may set what stops the cut, never clear it.
-void endCsi(ScreenFeed& feed, char final) {
-  ControlSequence parts = splitControlSequence(feed.csi);
+void endCsi(ScreenFeed& feed, const ControlSequence& parts, char final) {
   const bool sure = !feed.csiBroken && parts.intermediates.find_first_not_of(" !\"#$%&'()*+,-./") == std::string::npos;
   if (final == 'r' && parts.leader == 0 && parts.intermediates.empty()) {
     long top = sequenceParam(parts, 0), bottom = sequenceParam(parts, 1);
@@ -105,12 +104,12 @@ void abandonSequence(ScreenFeed& feed, std::string& modelInput) {
 // The emulator repeats with the width of the last character, and never ends when that width is
 // 0 (nothing printed yet, or a combining mark alone). It repeats ASCII; other characters are
 // repeated here as text, up to a row's worth; with nothing printed the repeat is dropped.
-void repeat(ScreenFeed& feed, bool sure, std::string& modelInput) {
+void repeat(ScreenFeed& feed, const ControlSequence& parts, bool sure, std::string& modelInput) {
   const std::string& last = feed.lastText;
   if (last.size() == 1 && isAsciiPrintable(static_cast<unsigned char>(last[0]))) return emitSequence(feed, modelInput);
   abandonSequence(feed, modelInput);
   if (last.empty()) return;
-  long count = sure ? sequenceParam(splitControlSequence(feed.csi), 0) : 1;
+  long count = sure ? sequenceParam(parts, 0) : 1;
   count = std::min<long>(std::max<long>(count, 1), feed.cols);
   for (long i = 0; i < count; ++i) modelInput += last;
 }
@@ -174,12 +173,12 @@ void stepCsi(ScreenFeed& feed, unsigned char c, std::string& modelInput) {
     feed.parse = ScreenFeed::Parse::Ground;
     return emitSequence(feed, modelInput);
   }
-  endCsi(feed, static_cast<char>(c));
+  const ControlSequence parts = splitControlSequence(feed.csi);  // parsed once for both uses
+  endCsi(feed, parts, static_cast<char>(c));
   feed.parse = ScreenFeed::Parse::Ground;
-  ControlSequence parts = splitControlSequence(feed.csi);
   const bool plain = parts.leader == 0 && parts.intermediates.empty();
   if (c == 'b' && (plain || feed.csiBroken)) {
-    return repeat(feed, plain && !feed.csiBroken, modelInput);
+    return repeat(feed, parts, plain && !feed.csiBroken, modelInput);
   }
   emitSequence(feed, modelInput);
 }
