@@ -61,7 +61,7 @@ struct Session {
   ControlFiles files;
   Terminal terminal;
   OutputBuffer output;
-  Screen screen = makeScreen(24, 80);  // what the output has drawn, as a terminal shows it
+  Screen screen;  // what the output has drawn, as a terminal shows it (made at start-up)
   ExchangeLog exchange;
   std::list<Client> clients;
   long long created = 0;
