@@ -9,6 +9,7 @@
 #include "base/FdIo.h"
 #include "kor/SignalPipe.h"
 #include "kor/Terminal.h"
+#include "text/ShellTraits.h"
 
 namespace kor {
 
@@ -94,7 +95,7 @@ void awaitSetupLine(Session& session) {
   LoginState& login = session.login;
   if (login.ready < 0) return;  // the foreground has had its answer (a login prompt)
   // Only a line that prints its status line (korctl's does) can be seen to have run.
-  if (session.options.command.find("KORCTL_EC=") == std::string::npos) {
+  if (session.options.command.find(kSetupEcho) == std::string::npos) {
     report(login, "ok");
     return;
   }

@@ -6,9 +6,9 @@
 
 namespace kor {
 
-namespace {
-
 const std::string kSetupEcho = "KORCTL_EC=";
+
+namespace {
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 

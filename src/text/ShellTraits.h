@@ -17,6 +17,8 @@ struct ShellTraits {
 bool parseFramingContent(const std::string& content, ShellTraits& traits);
 std::string framingContent(const ShellTraits& traits);
 
+// What the set-up line's status line starts with: KORCTL_EC=N.
+extern const std::string kSetupEcho;
 // The set-up echo line "KORCTL_EC=" digits, then a line end, somewhere in text.
 bool hasSetupEcho(const std::string& text);
 // The traits judged from a history that holds the set-up echo.
