@@ -68,16 +68,13 @@ std::string foreignDaemonText(const ControlConnection& connection) {
          ", not as uid " + std::to_string(geteuid());
 }
 
-int connectControl(const Endpoint& endpoint) {
-  ControlConnection connection = openControl(endpoint);
-  if (connection.fd < 0) errno = connection.error;
-  return connection.fd;
-}
-
 bool acceptsConnections(const Endpoint& endpoint) {
-  int fd = connectControl(endpoint);
-  if (fd < 0) return false;
-  close(fd);
+  ControlConnection connection = openControl(endpoint);
+  if (connection.fd < 0) {
+    errno = connection.error;
+    return false;
+  }
+  close(connection.fd);
   return true;
 }
 

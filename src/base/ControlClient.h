@@ -33,9 +33,6 @@ ControlConnection openControl(const Endpoint& endpoint);
 // "the daemon at PATH runs as uid N, not as uid M" for a foreign connection.
 std::string foreignDaemonText(const ControlConnection& connection);
 
-// The checked connection, used as a liveness probe; -1 with errno set on failure (EPERM when
-// the daemon there runs as another user).
-int connectControl(const Endpoint& endpoint);
 // The bare connection to a socket path, with no check of who listens.
 int connectSocketPath(const std::string& path);
 // Whether a daemon of this user accepts connections on the session's socket (closed again at
