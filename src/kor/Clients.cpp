@@ -40,20 +40,29 @@ void refuse(int fd, const std::string& text) {
   close(fd);
 }
 
+constexpr int kSkipped = -2;
+
+// The next waiting connection of our own user; kSkipped when the one taken was not to be served
+// (interrupted, aborted, or another user's: closed, since only our own user talks to this
+// session); -1 when accept failed otherwise, errno saying why.
+int acceptOwnConnection(int listenFd) {
+  int fd = accept(listenFd, nullptr, nullptr);
+  if (fd < 0) return errno == EINTR || errno == ECONNABORTED ? kSkipped : -1;
+  uid_t uid = 0;
+  if (!peerUid(fd, uid) || uid != geteuid()) {
+    close(fd);
+    return kSkipped;
+  }
+  return fd;
+}
+
 }  // namespace
 
 bool acceptClients(int listenFd, std::list<Client>& clients, size_t maxClients) {
   for (int i = 0; i < 64; ++i) {
-    int fd = accept(listenFd, nullptr, nullptr);
-    if (fd < 0) {
-      if (errno == EINTR || errno == ECONNABORTED) continue;
-      return !(errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM);
-    }
-    uid_t uid = 0;
-    if (!peerUid(fd, uid) || uid != geteuid()) {  // only our own user talks to this session
-      close(fd);
-      continue;
-    }
+    int fd = acceptOwnConnection(listenFd);
+    if (fd == kSkipped) continue;
+    if (fd < 0) return !(errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM);
     if (clients.size() >= maxClients) {
       refuse(fd, "too many connections to this session (" + std::to_string(clients.size()) + "); try again");
       continue;
@@ -70,17 +79,9 @@ bool acceptClients(int listenFd, std::list<Client>& clients, size_t maxClients) 
 
 void refuseWaiting(int listenFd, const std::string& text) {
   for (;;) {
-    int fd = accept(listenFd, nullptr, nullptr);
-    if (fd < 0) {
-      if (errno == EINTR || errno == ECONNABORTED) continue;
-      return;
-    }
-    uid_t uid = 0;
-    if (!peerUid(fd, uid) || uid != geteuid()) {
-      close(fd);
-      continue;
-    }
-    refuse(fd, text);
+    int fd = acceptOwnConnection(listenFd);
+    if (fd == -1) return;
+    if (fd >= 0) refuse(fd, text);
   }
 }
 
