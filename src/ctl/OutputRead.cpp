@@ -185,11 +185,4 @@ bool ChunkPrinter::finish() {
   return writeStdout(rest);
 }
 
-bool printChunk(const OutputChunk& chunk, bool strip) {
-  if (chunk.gap) std::fputs("korctl: warning: cursor fell behind; output gap skipped\n", stderr);
-  const std::string text = strip ? stripAnsi(chunk.data) : chunk.data;
-  if (text.empty()) return true;
-  return writeStdout(text);
-}
-
 }  // namespace kor

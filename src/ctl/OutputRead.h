@@ -78,7 +78,7 @@ struct SettleStep {
 bool readUntilSettled(OutputReader& reader, long long& cursor, double timeoutSeconds,
                       const std::function<SettleStep(long long cursor, uint32_t waitMs)>& readOne);
 
-// Writes one reply as it arrives, as printChunk writes a whole chunk: the gap warning first,
+// Writes one reply as it arrives: the gap warning first,
 // then the bytes (stripped, with strip: each reply on its own, as a whole). With
 // warnOnlyWithBytes the warning is given only when the reply carries bytes.
 struct ChunkPrinter {
@@ -95,9 +95,5 @@ struct ChunkPrinter {
   // output failed (reported).
   bool finish();
 };
-
-// Writes a chunk for a human or a pipe (gap warning, optional stripping); false when standard
-// output could not be written (already reported).
-bool printChunk(const OutputChunk& chunk, bool strip);
 
 }  // namespace kor
