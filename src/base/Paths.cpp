@@ -16,6 +16,10 @@
 
 namespace kor {
 
+bool hasSuffixAfterName(const std::string& file, const std::string& suffix) {
+  return file.size() > suffix.size() && file.compare(file.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
 std::string homeDir() {
   const char* home = std::getenv("HOME");
   if (home && *home) return home;

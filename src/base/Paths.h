@@ -4,6 +4,10 @@
 namespace kor {
 
 // Where a user's session files live: ~/.kor/sessions and ~/.kor/control.
+// Whether a file name is some name followed by suffix (".sock", ".gone", ...): the name before
+// it may not be empty.
+bool hasSuffixAfterName(const std::string& file, const std::string& suffix);
+
 std::string homeDir();
 std::string sessionsDir();
 std::string controlDir();

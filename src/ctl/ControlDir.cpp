@@ -14,7 +14,7 @@ std::vector<std::string> scanControlDir() {
   std::error_code ec;
   for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string file = it->path().filename().string();
-    if (file.size() > 5 && file.compare(file.size() - 5, 5, ".sock") == 0) names.push_back(file.substr(0, file.size() - 5));
+    if (hasSuffixAfterName(file, ".sock")) names.push_back(file.substr(0, file.size() - 5));
   }
   std::sort(names.begin(), names.end());
   return names;

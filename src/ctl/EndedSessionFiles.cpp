@@ -37,7 +37,7 @@ std::map<std::string, std::set<std::string>> sessionFiles(const std::string& dir
     const std::string file = it->path().filename().string();
     for (const char* suffix : kSuffixes) {  // x.runlock is x's run lock, not the start lock of x.run
       const size_t n = std::strlen(suffix);
-      if (file.size() > n && file.compare(file.size() - n, n, suffix) == 0) {
+      if (hasSuffixAfterName(file, suffix)) {
         files[file.substr(0, file.size() - n)].insert(suffix);
         break;
       }

@@ -185,11 +185,6 @@ std::set<std::string> removeDeadSockets(bool dryRun) {
   return removed;
 }
 
-bool endsWith(const std::string& text, const char* suffix) {
-  size_t n = std::strlen(suffix);
-  return text.size() > n && text.compare(text.size() - n, n, suffix) == 0;
-}
-
 // Pass 4: control files that strayed into the sessions directory, unless they load as
 // genuine saved sessions.
 void removeStaleControlFiles(bool dryRun) {
@@ -214,7 +209,9 @@ void removeStaleControlFiles(bool dryRun) {
     if (typeError && status.type() != std::filesystem::file_type::not_found) break;
     if (status.type() != std::filesystem::file_type::regular) continue;
     const std::string file = it->path().filename().string();
-    if (!endsWith(file, ".creds") && !endsWith(file, ".framing") && !endsWith(file, ".gone")) continue;
+    if (!hasSuffixAfterName(file, ".creds") && !hasSuffixAfterName(file, ".framing") &&
+        !hasSuffixAfterName(file, ".gone"))
+      continue;
     if (loadSession(file)) continue;
     if (dryRun)
       reportStep("would remove stale control file: %s\n", file);

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "base/Cancellation.h"
+#include "base/Paths.h"
 #include "base/PrivateFile.h"
 
 namespace kor {
@@ -21,7 +22,7 @@ constexpr useconds_t kLockRetry = 10000;
 std::string runLockPath(const Endpoint& session) {
   const std::string suffix = ".sock";
   const std::string& path = session.path;
-  if (path.size() > suffix.size() && path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0)
+  if (hasSuffixAfterName(path, suffix))
     return path.substr(0, path.size() - suffix.size()) + ".runlock";
   return path + ".runlock";
 }
