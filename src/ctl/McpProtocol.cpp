@@ -55,10 +55,7 @@ Reaction toolCall(const Conversation& conversation, const Incoming& message) {
   if (!problem.empty()) {
     if (!argumentErrorsAreToolErrors(conversation.version))
       return replyWith(errorResponse(message.id, kInvalidParams, name + ": " + problem));
-    ToolOutcome outcome;
-    outcome.isError = true;
-    outcome.message = name + ": " + problem;
-    return replyWith(resultResponse(message.id, toolResult(outcome, "")));
+    return replyWith(resultResponse(message.id, toolResult(toolFailure(name + ": " + problem), "")));
   }
   Reaction reaction;
   reaction.tool = tool;
@@ -135,7 +132,7 @@ Json errorResponse(const Json& id, int code, const std::string& message) {
 }
 
 std::string serializeMessage(const Json& message) {
-  return message.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+  return compactJson(message) + "\n";
 }
 
 Reaction react(Conversation& conversation, const Incoming& message) {

@@ -143,22 +143,17 @@ void stopReading(Server& server) {
   try {
     outcome = tool.call(arguments);
   } catch (const std::exception& error) {
-    outcome.isError = true;
-    outcome.message = std::string("korctl mcp: ") + error.what();
+    outcome = toolFailure(std::string("korctl mcp: ") + error.what());
   }
-  const std::string text = Json{{"isError", outcome.isError}, {"structured", outcome.structured},
-                                {"message", outcome.message}}
-                               .dump(-1, ' ', false, Json::error_handler_t::replace);
+  const std::string text =
+      compactJson(Json{{"isError", outcome.isError}, {"structured", outcome.structured}, {"message", outcome.message}});
   std::fflush(stdout);
   std::fflush(stderr);
   _exit(writeFully(resultFd, text.data(), text.size()) ? 0 : 1);
 }
 
 void refuseCall(Server& server, const Json& id, const std::string& message) {
-  ToolOutcome outcome;
-  outcome.isError = true;
-  outcome.message = message;
-  send(server, resultResponse(id, toolResult(outcome, "")));
+  send(server, resultResponse(id, toolResult(toolFailure(message), "")));
 }
 
 void startCall(Server& server, const Json& id, const Tool& tool, const Json& arguments) {
@@ -212,10 +207,9 @@ ToolOutcome outcomeOf(const Call& call) {
     outcome.message = envelope.value("message", std::string());
     return outcome;
   }
-  outcome.isError = true;
-  outcome.message = WIFSIGNALED(call.status)
-                        ? "korctl mcp: the call's process ended by signal " + std::to_string(WTERMSIG(call.status))
-                        : "korctl mcp: the call's process ended without a result";
+  outcome = toolFailure(WIFSIGNALED(call.status)
+                            ? "korctl mcp: the call's process ended by signal " + std::to_string(WTERMSIG(call.status))
+                            : "korctl mcp: the call's process ended without a result");
   std::fprintf(stderr, "%s (%s)\n", outcome.message.c_str(), call.tool->name);
   return outcome;
 }

@@ -35,14 +35,6 @@ ToolOutcome success(Json structured) {
   return outcome;
 }
 
-ToolOutcome failure(const std::string& message = "", Json structured = nullptr) {
-  ToolOutcome outcome;
-  outcome.isError = true;
-  outcome.message = message;
-  outcome.structured = std::move(structured);
-  return outcome;
-}
-
 Endpoint sessionOf(const Json& arguments) { return resolveEndpoint(arguments["name"].get<std::string>()); }
 
 ToolArgument nameArgument() {
@@ -70,16 +62,16 @@ ToolOutcome openTool(const Json& arguments) {
   }
   const OpenDecision decision = decideOpen(words);
   Json result = {{"name", name}, {"host", arguments["host"]}, {"started", decision.start}};
-  if (!decision.start) return decision.status == 0 ? success(result) : failure();
+  if (!decision.start) return decision.status == 0 ? success(result) : toolFailure();
   std::fflush(stderr);
   const pid_t kor = fork();
-  if (kor < 0) return failure("korctl open: cannot start kor: fork failed");
+  if (kor < 0) return toolFailure("korctl open: cannot start kor: fork failed");
   if (kor == 0) _exit(execKor(decision));
   int status = 0;
   while (waitpid(kor, &status, 0) < 0) {
   }
   if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return success(result);
-  return failure(WIFEXITED(status) ? "" : "korctl open: kor ended by signal " + std::to_string(WTERMSIG(status)));
+  return toolFailure(WIFEXITED(status) ? "" : "korctl open: kor ended by signal " + std::to_string(WTERMSIG(status)));
 }
 
 Tool openToolRow() {
@@ -140,7 +132,7 @@ Tool listToolRow() {
 
 ToolOutcome killTool(const Json& arguments) {
   const double wait = arguments["wait"].get<double>();
-  if (killSession(sessionOf(arguments), wait) != 0) return failure();
+  if (killSession(sessionOf(arguments), wait) != 0) return toolFailure();
   return success(Json{{"name", arguments["name"]}, {"ended", wait > 0}});
 }
 
@@ -169,13 +161,13 @@ ToolOutcome runTool(const Json& arguments) {
   RunResult run = runCommand(sessionOf(arguments), arguments["command"].get<std::string>(), kFramingAuto,
                                    arguments["timeout"].get<double>());
   const bool gaveUp = run.status == 124 || run.status == 125;
-  if (!run.ran && !gaveUp && !isBlankCommand(arguments["command"].get<std::string>())) return failure();
+  if (!run.ran && !gaveUp && !isBlankCommand(arguments["command"].get<std::string>())) return toolFailure();
   Json result = Json::object();
   putBytes(result, "output", shownOutput(std::move(run.output), arguments["strip"].get<bool>()));
   result["exitStatus"] = run.status;
   result["timedOut"] = run.status == 124;
   result["cursor"] = run.cursor;
-  return run.ran || !gaveUp ? success(result) : failure("", result);
+  return run.ran || !gaveUp ? success(result) : toolFailure("", result);
 }
 
 Tool runToolRow() {
@@ -231,7 +223,7 @@ bool readOutput(const Endpoint& session, long long cursor, double settle, Output
 ToolOutcome readTool(const Json& arguments) {
   OutputChunk chunk;
   if (!readOutput(sessionOf(arguments), arguments["cursor"].get<long long>(), arguments["settle"].get<double>(), chunk))
-    return failure();
+    return toolFailure();
   const size_t limit = arguments["maxBytes"].get<size_t>();
   const bool truncated = chunk.data.size() > limit;
   if (truncated) {
@@ -285,11 +277,11 @@ ToolOutcome expectTool(const Json& arguments) {
   request.afterInput = arguments["afterInput"].get<bool>();
   if (arguments.contains("cursor")) request.cursor = arguments["cursor"].get<long long>();
   if (request.afterInput && (request.cursor >= 0 || request.fromStart))
-    return failure("session_expect: afterInput chooses where to start; it does not go with cursor or fromStart");
+    return toolFailure("session_expect: afterInput chooses where to start; it does not go with cursor or fromStart");
   request.timeoutSeconds = arguments["timeout"].get<double>();
   const ExpectResult found = expectPattern(sessionOf(arguments), request);
-  if (found.status == 1) return failure("", Json{{"matched", false}});
-  if (found.status != 0) return failure();
+  if (found.status == 1) return toolFailure("", Json{{"matched", false}});
+  if (found.status != 0) return toolFailure();
   Json result = {{"matched", true}};
   putBytes(result, "text", found.text);
   result["nextCursor"] = found.cursor;
@@ -332,7 +324,7 @@ ToolOutcome writeTool(const Json& arguments) {
   const bool secret = arguments["secret"].get<bool>();
   const int status = sendInput(sessionOf(arguments), bytes, secret);
   std::fill(bytes.begin(), bytes.end(), '\0');
-  if (status != 0) return failure();
+  if (status != 0) return toolFailure();
   return success(Json{{"name", arguments["name"]}, {"hidden", secret}});
 }
 
@@ -359,9 +351,9 @@ ToolOutcome keyTool(const Json& arguments) {
   std::string bytes, unknown;
   if (!keySequence(arguments["keys"].get<std::vector<std::string>>(), bytes, unknown)) {
     reportUnknownKey(unknown);
-    return failure();
+    return toolFailure();
   }
-  if (sendInput(sessionOf(arguments), bytes, false) != 0) return failure();
+  if (sendInput(sessionOf(arguments), bytes, false) != 0) return toolFailure();
   return success(Json{{"name", arguments["name"]}, {"bytes", bytes.size()}});
 }
 
@@ -387,8 +379,8 @@ Tool keyToolRow() {
 // The object `screen --json` prints.
 ToolOutcome screenTool(const Json& arguments) {
   ScreenImage screen;
-  if (!fetchScreen(sessionOf(arguments), arguments["ansi"].get<bool>(), screen, "screen")) return failure();
-  return success(Json::parse(screenJson(screen)));
+  if (!fetchScreen(sessionOf(arguments), arguments["ansi"].get<bool>(), screen, "screen")) return toolFailure();
+  return success(screenObject(screen));
 }
 
 Tool screenToolRow() {

@@ -60,15 +60,6 @@ std::string quoted(const std::string& name) { return "'" + name + "'"; }
 std::string constraintProblem(const ToolArgument& argument, const Json& value) {
   const std::string name = "argument " + quoted(argument.name);
   const Json& rules = argument.constraints;
-  if (rules.contains("enum")) {
-    bool listed = false;
-    std::string choices;
-    for (const Json& choice : rules["enum"]) {
-      listed = listed || choice == value;
-      choices += (choices.empty() ? "" : ", ") + choice.get<std::string>();
-    }
-    if (!listed) return name + " must be one of " + choices;
-  }
   if (value.is_number()) {
     const double number = value.get<double>();
     if (rules.contains("exclusiveMinimum") && !(number > rules["exclusiveMinimum"].get<double>()))
@@ -151,13 +142,23 @@ Json withDefaults(const Tool& tool, const Json& arguments) {
   return filled;
 }
 
+ToolOutcome toolFailure(const std::string& message, Json structured) {
+  ToolOutcome outcome;
+  outcome.isError = true;
+  outcome.message = message;
+  outcome.structured = std::move(structured);
+  return outcome;
+}
+
+std::string compactJson(const Json& value) { return value.dump(-1, ' ', false, Json::error_handler_t::replace); }
+
 Json toolResult(const ToolOutcome& outcome, const std::string& printed) {
   std::string message = printed + outcome.message;
   while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
   Json content = Json::array();
   if (outcome.isError) content.push_back({{"type", "text"}, {"text", message.empty() ? "the tool failed" : message}});
   if (!outcome.structured.is_null())
-    content.push_back({{"type", "text"}, {"text", outcome.structured.dump(-1, ' ', false, Json::error_handler_t::replace)}});
+    content.push_back({{"type", "text"}, {"text", compactJson(outcome.structured)}});
   Json result = {{"content", content}};
   if (!outcome.structured.is_null()) result["structuredContent"] = outcome.structured;
   result["isError"] = outcome.isError;

@@ -19,7 +19,7 @@ struct ToolArgument {
   const char* description;
   bool required = false;
   Json defaultValue = nullptr;  // filled in when the argument is not given; null: none
-  Json constraints = Json::object();  // further schema words: enum, minimum, exclusiveMinimum, minLength
+  Json constraints = Json::object();  // further schema words: minimum, exclusiveMinimum, minLength, minItems, pattern
 };
 
 // What a tool call came to. A failure (unknown session, bad pattern, time-out) is a result with
@@ -58,6 +58,12 @@ Json toolListing(const Tool& tool);
 std::string checkArguments(const Tool& tool, const Json& arguments);
 // The arguments with the defaults of those not given.
 Json withDefaults(const Tool& tool, const Json& arguments);
+
+// A failed call's outcome: isError with message (and structured data, when there is any).
+ToolOutcome toolFailure(const std::string& message = "", Json structured = nullptr);
+// A message or value on one line; strings that are not UTF-8 have their bad bytes replaced
+// (U+FFFD) instead of failing.
+std::string compactJson(const Json& value);
 
 // A tools/call result: content blocks (the message, then the structured data as JSON text, for
 // hosts that read only text), structuredContent when there is any, isError.

@@ -19,15 +19,18 @@ std::string screenRows(const ScreenImage& screen) {
   return out;
 }
 
-std::string screenJson(const ScreenImage& screen) {
-  nlohmann::ordered_json object = {
+nlohmann::ordered_json screenObject(const ScreenImage& screen) {
+  return {
       {"rows", screen.rows},
       {"cols", screen.cols},
       {"cursor", {{"row", screen.cursorRow}, {"col", screen.cursorCol}}},
       {"alternate", screen.alternate},
       {"lines", screen.lines},
   };
-  return object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+}
+
+std::string screenJson(const ScreenImage& screen) {
+  return screenObject(screen).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
 std::string screenDrawing(const ScreenImage& screen) {

@@ -3,6 +3,8 @@
 // terminal. Pure.
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 #include "base/Wire.h"
 
 namespace kor {
@@ -10,8 +12,10 @@ namespace kor {
 // Every row, each ended by a line feed.
 std::string screenRows(const ScreenImage& screen);
 
-// One line: {"rows":R,"cols":C,"cursor":{"row":Y,"col":X},"alternate":B,"lines":[...]}
-// (rows and cursor from 0); bytes that are not UTF-8 come out as U+FFFD.
+// {"rows":R,"cols":C,"cursor":{"row":Y,"col":X},"alternate":B,"lines":[...]} (rows and cursor
+// from 0).
+nlohmann::ordered_json screenObject(const ScreenImage& screen);
+// That object on one line; bytes that are not UTF-8 come out as U+FFFD.
 std::string screenJson(const ScreenImage& screen);
 
 // Clears a terminal and draws the screen on it: the alternate screen first when the screen is
